@@ -1,0 +1,19 @@
+# marquen_add_test(<subsystem> <unit> SOURCES ... [LIBS ...] [LABELS ...] [TIMEOUT s])
+# Builds tests/<subsystem>/<unit>_test.cpp (plus SOURCES) into one GoogleTest
+# executable and registers its cases with CTest one by one.
+include(GoogleTest)
+
+function(marquen_add_test subsystem unit)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  set(target test_${subsystem}_${unit})
+  add_executable(${target} ${unit}_test.cpp ${T_SOURCES})
+  target_link_libraries(${target} PRIVATE marquen_test_support ${T_LIBS} GTest::gtest GTest::gtest_main)
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  gtest_discover_tests(${target}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${subsystem};${T_LABELS}"
+               ENVIRONMENT "MARQUEN_SOURCE_DIR=${PROJECT_SOURCE_DIR};MARQUEN_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+endfunction()

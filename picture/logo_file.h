@@ -1,0 +1,21 @@
+#pragma once
+#include "picture_file.h"
+
+class LogoFile : public PictureFile {
+public:
+    explicit LogoFile(std::string path) : PictureFile(std::move(path), LOGO) {}
+
+    bool Decode(std::string& error) override;
+    PictureResult Identify(std::string& error) override;
+    PictureResult Encode(uint32_t& width, uint32_t& height, std::string& error,
+                         std::vector<uint8_t>& encoded) override;
+
+    /// Encodes as Write does but writes no file: hands the caller a new copy of
+    /// the GS * command. PR_OK, PR_SIZE_ADJUSTED (with Write's message) or
+    /// PR_NO_MEMORY. The object keeps its own encoded bytes until destroyed.
+    PictureResult EncodeToMemory(uint32_t& width, uint32_t& height, std::string& error,
+                                 std::vector<uint8_t>& encoded);
+
+private:
+    std::vector<uint8_t> m_encoded;
+};

@@ -1,0 +1,212 @@
+#include "picture_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Reads until count bytes or end of file; retries EINTR.
+size_t ReadAll(int fd, uint8_t* buffer, size_t count)
+{
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::read(fd, buffer + done, count - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+size_t WriteAll(int fd, const uint8_t* buffer, size_t count)
+{
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::write(fd, buffer + done, count - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+std::string FileOpenMessage(const std::string& path)
+{
+    return "Error - File Open : " + path;
+}
+
+}  // namespace
+
+PictureFile::PictureFile(std::string path, PictureType type) : m_strPath(std::move(path)), m_type(type) {}
+
+PictureFile::~PictureFile()
+{
+    CloseFile();
+    DiscardTempFile();
+}
+
+void PictureFile::CloseFile()
+{
+    if (m_hFile >= 0) {
+        ::close(m_hFile);  // never retried: the descriptor is gone either way
+        m_hFile = -1;
+    }
+}
+
+void PictureFile::DiscardTempFile()
+{
+    if (!m_strTempPath.empty()) {
+        ::unlink(m_strTempPath.c_str());
+        m_strTempPath.clear();
+    }
+}
+
+PictureResult PictureFile::Open(FileAccess access, FileDisposition disposition, std::string& error)
+{
+    CloseFile();
+    DiscardTempFile();
+
+    if (access == FileAccess::GenericWrite) {
+        // The target is replaced only once Write has the whole file on disk.
+        std::filesystem::path target(m_strPath);
+        if (disposition == FileDisposition::OpenExisting && !std::filesystem::exists(target)) {
+            error = FileOpenMessage(m_strPath);
+            return PR_OPEN_FAILED;
+        }
+        std::error_code ec;
+        if (std::filesystem::is_directory(target, ec)) {
+            error = FileOpenMessage(m_strPath);
+            return PR_OPEN_FAILED;
+        }
+        std::filesystem::path folder = target.parent_path();
+        std::string pattern = (folder / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
+        int fd = ::mkstemp(pattern.data());
+        if (fd < 0) {
+            error = FileOpenMessage(m_strPath);
+            return PR_OPEN_FAILED;
+        }
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        // Keep the permissions an ordinary create would give (mkstemp uses 0600).
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, 0666 & ~mask);
+        m_hFile = fd;
+        m_strTempPath = pattern;
+        return PR_OK;
+    }
+
+    int fd = ::open(m_strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = FileOpenMessage(m_strPath);
+        return PR_OPEN_FAILED;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        error = FileOpenMessage(m_strPath);
+        return PR_OPEN_FAILED;
+    }
+    m_hFile = fd;
+    uint64_t length = static_cast<uint64_t>(info.st_size);
+    if (length > kMaxRawFileBytes) {
+        error = picture_messages::kMemoryAllocation;
+        return PR_NO_MEMORY;
+    }
+    std::vector<uint8_t> bytes;
+    try {
+        bytes.resize(static_cast<size_t>(length));
+    } catch (const std::bad_alloc&) {
+        error = picture_messages::kMemoryAllocation;
+        return PR_NO_MEMORY;
+    }
+    m_nSize = static_cast<uint32_t>(length);
+    if (ReadAll(fd, bytes.data(), bytes.size()) != bytes.size()) {
+        error = picture_messages::kReadInputFile;
+        return PR_READ_FAILED;
+    }
+    m_raw = std::move(bytes);
+    return PR_OK;
+}
+
+PictureResult PictureFile::Write(uint32_t& width, uint32_t& height, std::string& error)
+{
+    std::vector<uint8_t> encoded;
+    PictureResult result = Encode(width, height, error, encoded);
+    if (result != PR_OK && result != PR_SIZE_ADJUSTED) {
+        CloseFile();
+        DiscardTempFile();
+        return result;
+    }
+    bool written = m_hFile >= 0 && WriteAll(m_hFile, encoded.data(), encoded.size()) == encoded.size();
+    written = written && ::fsync(m_hFile) == 0;
+    m_nSize = static_cast<uint32_t>(encoded.size());
+    CloseFile();
+    if (written && ::rename(m_strTempPath.c_str(), m_strPath.c_str()) == 0) {
+        m_strTempPath.clear();
+    } else {
+        written = false;
+        DiscardTempFile();
+    }
+    if (!written) {
+        error = picture_messages::kFileWrite;
+        return PR_WRITE_FAILED;
+    }
+    return result;
+}
+
+void PictureFile::SetPicture(const uint8_t* bytes, size_t length)
+{
+    m_bits.emplace(bytes, bytes + length);
+}
+
+size_t PictureFile::SetRawData(const uint8_t* bytes, size_t length)
+{
+    m_raw.emplace(bytes, bytes + length);
+    m_nSize = static_cast<uint32_t>(length);
+    return length;
+}
+
+std::span<const uint8_t> PictureFile::Bits() const
+{
+    if (!m_bits)
+        return {};
+    return *m_bits;
+}
+
+std::span<const uint8_t> PictureFile::RawData() const
+{
+    if (!m_raw)
+        return {};
+    return *m_raw;
+}
+
+bool PictureFile::AllocatePicture(uint32_t width, uint32_t height, std::string& error)
+{
+    uint64_t bytes = static_cast<uint64_t>(BytesPerRow(width)) * height;
+    if (bytes > kMaxPictureBytes) {
+        error = PictureTooLargeMessage(width, height);
+        return false;
+    }
+    try {
+        m_bits.emplace(static_cast<size_t>(bytes), uint8_t{0});
+    } catch (const std::bad_alloc&) {
+        m_bits.reset();
+        error = picture_messages::kMemoryAllocation;
+        return false;
+    }
+    return true;
+}
+
+void PictureFile::FinishDecode()
+{
+    CloseFile();
+    m_raw.reset();
+}
