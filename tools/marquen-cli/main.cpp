@@ -1,0 +1,128 @@
+// marquen-cli: the dispatcher. Looks the first word up in the subcommand
+// table, parses the rest by that subcommand's syntax, and maps every outcome
+// to the exit statuses of command.h.
+#include "command.h"
+
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using cli::Command;
+
+using CommandGroup = std::span<const Command> (*)();
+constexpr CommandGroup kGroups[] = {
+    cli::PictureCommands,
+};
+
+const Command* FindCommand(std::string_view name)
+{
+    for (CommandGroup group : kGroups) {
+        for (const Command& command : group()) {
+            if (command.name == name)
+                return &command;
+        }
+    }
+    return nullptr;
+}
+
+void PrintCommandUsage(std::ostream& stream, const Command& command)
+{
+    stream << "  marquen-cli " << command.name;
+    if (!command.synopsis.empty())
+        stream << ' ' << command.synopsis;
+    stream << "\n      " << command.summary << '\n';
+}
+
+void PrintUsage(std::ostream& stream)
+{
+    stream << "Usage: marquen-cli COMMAND [ARGUMENTS]\n"
+              "       marquen-cli COMMAND --help\n"
+              "       marquen-cli --help | --version\n"
+              "\n"
+              "Commands:\n";
+    for (CommandGroup group : kGroups) {
+        for (const Command& command : group())
+            PrintCommandUsage(stream, command);
+    }
+    stream << "\n"
+              "Picture types: BITMAP, \"EPSON GFX\", LOGO, \"RASTER GFX\", \"RASTER GFX EXT\",\n"
+              "or the same with underscores (EPSON_GFX), in any case.\n"
+              "Exit status: 0 done (a size adjustment is reported on standard error),\n"
+              "1 failure (the message is on standard error), 2 bad arguments.\n";
+}
+
+int UsageFailure(const std::string& reason, const Command* command)
+{
+    std::cerr << "marquen-cli: " << reason << "\n\n";
+    if (command != nullptr) {
+        std::cerr << "Usage:\n";
+        PrintCommandUsage(std::cerr, *command);
+        std::cerr << "Run 'marquen-cli --help' for every command.\n";
+    } else {
+        PrintUsage(std::cerr);
+    }
+    return cli::kExitUsage;
+}
+
+bool AsksForHelp(const std::vector<std::string>& words)
+{
+    for (const std::string& word : words) {
+        if (word == "--")
+            return false;
+        if (word == "--help" || word == "-h")
+            return true;
+    }
+    return false;
+}
+
+int Run(const std::vector<std::string>& words)
+{
+    if (words.empty())
+        return UsageFailure("no command given", nullptr);
+    const std::string& first = words.front();
+    if (first == "--help" || first == "-h" || first == "help") {
+        PrintUsage(std::cout);
+        return cli::kExitOk;
+    }
+    if (first == "--version") {
+        std::cout << "marquen-cli " << MARQUEN_VERSION << '\n';
+        return cli::kExitOk;
+    }
+    const Command* command = FindCommand(first);
+    if (command == nullptr)
+        return UsageFailure("unknown command '" + first + "'", nullptr);
+
+    std::vector<std::string> rest(words.begin() + 1, words.end());
+    if (AsksForHelp(rest)) {
+        std::cout << "Usage:\n";
+        PrintCommandUsage(std::cout, *command);
+        return cli::kExitOk;
+    }
+    cli::CommandStreams streams{std::cout, std::cerr};
+    try {
+        cli::ParsedArguments parsed = cli::ParseArguments(rest, command->syntax);
+        return command->run(parsed, streams);
+    } catch (const cli::UsageError& error) {
+        return UsageFailure(error.what(), command);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> words(argv + (argc > 0 ? 1 : 0), argv + argc);
+    try {
+        int status = Run(words);
+        std::cout.flush();
+        return status;
+    } catch (const std::bad_alloc&) {
+        std::cerr << "Error - Memory Allocation\n";
+    } catch (const std::exception& error) {
+        std::cerr << "marquen-cli: " << error.what() << '\n';
+    }
+    return cli::kExitFailure;
+}
