@@ -34,3 +34,44 @@ using HANDLE = struct KernelObject*;
 using HWND = struct MessageWindow*;
 
 constexpr DWORD INFINITE = 0xFFFFFFFFu;
+
+// System error codes, as carried by the per-thread last error of the kernel
+// layer and by HRESULT_FROM_WIN32. Kept here so that every layer shares one
+// definition; add a code here rather than beside the code that uses it.
+constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_OUTOFMEMORY = 14;
+constexpr DWORD ERROR_NOT_READY = 21;
+constexpr DWORD ERROR_WRITE_FAULT = 29;
+constexpr DWORD ERROR_READ_FAULT = 30;
+constexpr DWORD ERROR_GEN_FAILURE = 31;
+constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+constexpr DWORD ERROR_HANDLE_EOF = 38;
+constexpr DWORD ERROR_HANDLE_DISK_FULL = 39;
+constexpr DWORD ERROR_NOT_SUPPORTED = 50;
+constexpr DWORD ERROR_FILE_EXISTS = 80;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_BROKEN_PIPE = 109;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+constexpr DWORD ERROR_BUSY = 170;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+constexpr DWORD ERROR_NO_DATA = 232;
+constexpr DWORD ERROR_NOT_OWNER = 288;
+constexpr DWORD ERROR_OPERATION_ABORTED = 995;
+constexpr DWORD ERROR_IO_INCOMPLETE = 996;
+constexpr DWORD ERROR_IO_PENDING = 997;
+constexpr DWORD ERROR_NOACCESS = 998;
+constexpr DWORD ERROR_DEVICE_NOT_CONNECTED = 1167;
+constexpr DWORD ERROR_NOT_FOUND = 1168;
+constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+constexpr DWORD ERROR_CANNOT_FIND_WND_CLASS = 1407;
+constexpr DWORD ERROR_CLASS_ALREADY_EXISTS = 1410;
+constexpr DWORD ERROR_CLASS_DOES_NOT_EXIST = 1411;
+constexpr DWORD ERROR_TIMEOUT = 1460;
