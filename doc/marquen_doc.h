@@ -1,0 +1,170 @@
+#pragma once
+// CMarquenDoc: the program's one document. It owns the input picture (the
+// file the user opened, or a logo uploaded from the printer) and the output
+// picture (a window of the input in the chosen output format), chooses which
+// of the two is displayed, saves the output and encodes the picture to
+// download.
+//
+// The document is reused for every file. Its modified flag has one meaning
+// only: the output picture is stale and must be rebuilt before it is shown.
+// It never stands for unsaved user data, so nothing ever asks to save it.
+//
+// Single-threaded: every member runs on the user-interface thread.
+#include "document_views.h"
+#include "picture_file.h"
+#include "user_interface.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+/// Texts of the string table that the document shows.
+namespace doc_strings {
+inline constexpr int IDS_UNKNOWN_OUTPUT_TYPE = 61211;
+inline constexpr int IDS_PICTURE_NOT_SUPPORTED = 61213;
+inline constexpr int IDS_NO_PICTURE_TO_DOWNLOAD = 61214;
+inline constexpr const char* kUnknownOutputType = "Error - unknown output type.";
+inline constexpr const char* kPictureNotSupported = "Picture type not supported.";
+inline constexpr const char* kNoPictureToDownload =
+    "There is no picture to downoad, please display one before to proceed.";
+/// The framework's title for a document with no file.
+inline constexpr const char* kDefaultTitle = "Untitled";
+}  // namespace doc_strings
+
+class CMarquenDoc {
+public:
+    /// messageBox and statusLine must outlive the document.
+    CMarquenDoc(IMessageBox& messageBox, IStatusLine& statusLine);
+    virtual ~CMarquenDoc();
+    CMarquenDoc(const CMarquenDoc&) = delete;
+    CMarquenDoc& operator=(const CMarquenDoc&) = delete;
+
+    /// The view, page broadcast and Save As dialog; null detaches them (then
+    /// view updates go nowhere and Save As does nothing). Must outlive the
+    /// document or be detached first.
+    void AttachWindows(IDocumentWindows* windows) { m_pWindows = windows; }
+
+    // --- The framework's document state ------------------------------------
+    const std::string& GetPathName() const { return m_strPathName; }
+    /// Records the file the document now shows; the title becomes its name.
+    void SetPathName(const std::string& path);
+    const std::string& GetTitle() const { return m_strTitle; }
+    void SetTitle(std::string title) { m_strTitle = std::move(title); }
+    /// True when the output picture is stale.
+    virtual bool IsModified() const { return m_bModified; }
+    /// Stores the stale flag, with no other effect.
+    virtual void SetModifiedFlag(bool bModified = true) { m_bModified = bModified; }
+    /// The framework's "save changes?" step before the document is replaced or
+    /// the program ends. Always true without asking: the modified flag only
+    /// means that the output is stale, and a save here would write the output
+    /// format over the input file.
+    bool SaveModified() { return true; }
+
+    // --- Opening -------------------------------------------------------------
+    /// Clears the path name, sets the default title, clears the stale flag and
+    /// marks the input as new. The pictures stay. Always true.
+    virtual bool OnNewDocument();
+    /// Opens path as the new input picture and shows the input. False (with
+    /// its message shown) when the file cannot be opened or read as a picture.
+    virtual bool OnOpenDocument(const std::string& path);
+    /// Reads the input path into the input picture, trying the five formats in
+    /// their fixed order; the output picture is not touched. False with the
+    /// message shown; there is then no input picture.
+    bool LoadInputPicture();
+    /// Makes the input picture from a bitmap file image in memory (a logo
+    /// uploaded from the printer). Removes the output picture; keeps the input
+    /// path, path name and title; shows the input. On failure shows the message
+    /// and leaves neither picture.
+    void LoadInputFromMemory(const uint8_t* bytes, size_t length);
+
+    // --- The output picture and the download stream --------------------------
+    /// Replaces the output picture by the window (offsetX, offsetY, width,
+    /// height) of the input picture in the class of nType. Offsets and sizes are
+    /// taken as 32-bit unsigned numbers, so negative offsets shift the input
+    /// right or down. False without an input picture (no message) and on a
+    /// failure (message shown).
+    bool CreateOutputPicture(int nType, const std::string& path, int nWidth, int nHeight, int nOffsetX,
+                             int nOffsetY);
+    /// Encodes the output picture, or the input picture when there is no output
+    /// picture, as a logo command for the printer. False without any picture
+    /// (message shown) or when the encoder fails (no message). The stream is the
+    /// caller's.
+    bool BuildDownloadStream(std::vector<uint8_t>& stream);
+
+    // --- Saving --------------------------------------------------------------
+    /// Writes the output picture in the current output type to path, or to the
+    /// output picture's own path when path is empty. An existing file is
+    /// replaced only by a complete new one. True when written as it is; false
+    /// with the message shown otherwise (a rounded size is written and reported).
+    virtual bool OnSaveDocument(const std::string& path);
+    /// File > Save: shows (and so rebuilds) the output picture, then saves it to
+    /// its own path.
+    void OnFileSave();
+    /// File > Save As: shows the output picture, asks for a file of the output
+    /// type, saves it there and tells the windows the new path.
+    void OnFileSaveAs();
+    /// Whether File > Save and Save As are enabled: exactly when there is an
+    /// input picture.
+    bool OnUpdateFileSave() const { return m_pInput != nullptr; }
+
+    // --- Display -------------------------------------------------------------
+    /// "Window" > "Input picture": toggles, see OnOutputPicture.
+    void OnInputPicture();
+    /// "Window" > "Output picture": shows the output (rebuilt from the current
+    /// input) when the input is displayed, else the input.
+    void OnOutputPicture();
+    /// Whether the "Window" menu item id (ID_WINDOW_INPUT or ID_WINDOW_OUTPUT)
+    /// carries its check mark. The menu mirrors this.
+    bool IsChecked(int nCommandId) const;
+    /// Runs the handler of a command routed to the document. False when the
+    /// document does not handle nCommandId.
+    bool OnCommand(int nCommandId);
+    /// Enabled state of a command whose state the document decides (Save,
+    /// Save As); nothing for other commands.
+    std::optional<bool> OnUpdateCommand(int nCommandId) const;
+    /// Rewrites the status line: which picture is displayed and whether the
+    /// printer connection is open. Nothing before the main window exists.
+    void UpdateStatusText();
+    /// Forwards to the attached windows.
+    void UpdateAllViews(long lHint);
+
+    // --- State read by the view, the pages and the printer commands ----------
+    const PictureFile* GetInput() const { return m_pInput.get(); }
+    const PictureFile* GetOutput() const { return m_pOutput.get(); }
+    const std::string& GetInputPath() const { return m_strInputPath; }
+    PictureType GetOutputType() const { return m_nOutputType; }
+    /// Written by the "Picture Info" page; any value may arrive, out-of-range
+    /// ones are refused where the type is used.
+    void SetOutputType(PictureType type) { m_nOutputType = type; }
+    bool IsNewInput() const { return m_bNewInput; }
+    bool IsShowInput() const { return m_bShowInput; }
+
+private:
+    void ShowMessage(const std::string& text);
+    void DiscardInput() { m_pInput.reset(); }
+    void CheckInputItem();
+    void CheckOutputItem();
+
+    IMessageBox& m_messageBox;
+    IStatusLine& m_statusLine;
+    IDocumentWindows* m_pWindows = nullptr;
+
+    std::string m_strPathName;
+    std::string m_strTitle = doc_strings::kDefaultTitle;
+    bool m_bModified = false;
+
+    // The "Window" menu's marks. The menu resource starts with "Input picture".
+    bool m_bInputChecked = true;
+    bool m_bOutputChecked = false;
+
+    std::string m_strInputPath;
+    std::unique_ptr<PictureFile> m_pInput;
+    std::unique_ptr<PictureFile> m_pOutput;
+    /// The "Picture Info" page writes it whenever a new input is shown, before
+    /// anything reads it; BITMAP is the first entry of its list.
+    PictureType m_nOutputType = BITMAP;
+    bool m_bNewInput = true;
+    bool m_bShowInput = true;
+};
