@@ -1,0 +1,207 @@
+#pragma once
+// CMarquenApp: the program's one application object. It holds the ten
+// settings kept in the user's profile, the program folder and the one
+// document, and runs the start-up and shutdown sequences.
+//
+// What the desktop and the communication client add is reached through the
+// virtual hooks below: each default is what the program does without that
+// layer (no wait dialog, no communication object, no windows), which is how
+// the tests run it. The hooks are called in the order of InitInstance and
+// ExitInstance, on the user-interface thread.
+#include "marquen_doc.h"
+#include "user_interface.h"
+#include "wait_thread.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class wxConfigBase;
+
+/// Names of the profile: company key, application name, section and keys.
+namespace app_settings {
+inline constexpr const char* kVendorName = "VANTREX";
+inline constexpr const char* kAppName = "Marquen";
+inline constexpr const char* kSection = "Settings";
+inline constexpr const char* kInterface = "Interface";
+inline constexpr const char* kPort = "Port";
+inline constexpr const char* kBaudRate = "Baud rate";
+inline constexpr const char* kParity = "Parity";
+inline constexpr const char* kStop = "Stop";
+inline constexpr const char* kFlowControl = "Flow control";
+inline constexpr const char* kReadTimeout = "ReadTimeout";
+inline constexpr const char* kWriteTimeout = "WriteTimeout";
+inline constexpr const char* kVersion = "Version";
+inline constexpr const char* kBackgroundColor = "Backgound color";
+/// Entries of the recent-file list kept in the profile.
+inline constexpr int kRecentFileCount = 4;
+
+inline constexpr int kDefaultInterface = 0;       ///< serial ("RS232 / Bluetooth")
+inline constexpr int kDefaultPort = 0;            ///< COM1
+inline constexpr int kDefaultBaudRate = 115200;
+inline constexpr int kDefaultParity = 0;          ///< none
+inline constexpr int kDefaultStopBits = 0;        ///< one stop bit
+inline constexpr int kDefaultFlowControl = 1;     ///< DTR/DSR
+inline constexpr int kDefaultReadTimeout = 20000;  ///< milliseconds
+inline constexpr int kDefaultWriteTimeout = 5000;  ///< milliseconds
+inline constexpr uint32_t kDefaultBackground = 0xFF0000;  ///< blue, as 0x00BBGGRR
+
+/// The user's profile file: $XDG_CONFIG_HOME/Marquen.conf, or
+/// ~/.config/Marquen.conf when that variable is unset or not absolute.
+std::string DefaultProfilePath();
+}  // namespace app_settings
+
+class CMarquenApp : public IStatusLine {
+public:
+    /// messageBox must outlive the application object.
+    explicit CMarquenApp(IMessageBox& messageBox);
+    ~CMarquenApp() override;
+    CMarquenApp(const CMarquenApp&) = delete;
+    CMarquenApp& operator=(const CMarquenApp&) = delete;
+
+    /// The profile file to use instead of DefaultProfilePath (tests point it at
+    /// a temporary folder). Takes effect at the next opening of the profile.
+    void SetProfilePath(std::string path) { m_strProfilePath = std::move(path); }
+    /// The program's arguments, without the program name.
+    void SetCommandLine(std::vector<std::string> arguments) { m_arguments = std::move(arguments); }
+
+    /// The start-up sequence. False ends the program (every failure has shown
+    /// its message by then).
+    virtual bool InitInstance();
+    /// The shutdown sequence; returns the framework's exit code.
+    virtual int ExitInstance();
+
+    /// Sets every setting to its default, then reads the ten keys of section
+    /// "Settings"; a missing key, or one that is not an integer of the field's
+    /// range, keeps the default.
+    void LoadSettings();
+    /// Writes the ten keys. False, with a warning shown, when the profile file
+    /// cannot be written.
+    bool SaveSettings();
+    /// The opened profile (the recent-file list lives there too); opens it on
+    /// first use.
+    wxConfigBase& GetProfile();
+    const std::string& GetProfilePath() const { return m_strProfilePath; }
+
+    /// Opens path as the document. Reopening the file that is open reloads it
+    /// from disk. Null when there is no document yet or the file cannot be
+    /// opened (the message has been shown).
+    CMarquenDoc* OpenDocumentFile(const std::string& path);
+    /// Marks the output stale and asks the views to show it anew. The "Picture
+    /// Info" page calls it whenever an output size or offset changes.
+    void UpdateOutputPicture();
+    /// True when the document holds an input picture.
+    bool IsInputLoaded() const;
+    /// The framework's new-document command (Ctrl+N).
+    void OnFileNew();
+    /// Runs the handler of a command the application object handles (new
+    /// document, About). False for other commands.
+    bool OnCommand(int nCommandId);
+    /// The one document; null before the document template exists.
+    CMarquenDoc* GetDocument() const { return m_pDocument.get(); }
+    IMessageBox& GetMessageBox() { return m_messageBox; }
+
+    /// Stops the wait dialog's thread if it still runs. The USB search calls it
+    /// before it shows a message.
+    void StopWaitThread();
+    /// Rewrites the status line through the document, if there is one.
+    void RefreshStatusLine();
+    /// The application's status text, as last written.
+    const std::string& GetStatusText() const { return m_strStatusText; }
+
+    // --- IStatusLine, for the document ---------------------------------------
+    bool HasMainWindow() const override { return m_bMainWindow; }
+    /// Whether the printer port is open; without a communication client, never.
+    bool IsPortOpen() override { return false; }
+    void SetStatusText(const std::string& text) override;
+
+    // --- Communication (the communication client fills these in) -------------
+    /// Creates the communication object and connects the event sink. False ends
+    /// the start-up. Without a communication client: true.
+    virtual bool CreateCommunication() { return true; }
+    /// Applies the settings and opens the port; the status line shows the
+    /// outcome. Without a communication object it only refreshes the status line.
+    virtual void ConnectPrinter() { RefreshStatusLine(); }
+
+    // --- Fields ---------------------------------------------------------------
+    /// The wait dialog's thread while it runs; null otherwise.
+    std::unique_ptr<IWaitThread> m_pWaitThread;
+    /// The driver the USB printer used before it was switched; empty when no
+    /// switch was made.
+    std::string m_strPreviousDriver;
+    // The event sink (m_pSink) joins here with the communication client.
+    /// Folder of the program file, without a trailing separator.
+    std::string m_strProgramDir;
+    int m_nVersion = 0;                                  ///< "Version"
+    uint32_t m_crBackground = app_settings::kDefaultBackground;  ///< "Backgound color"
+    int m_nInterface = app_settings::kDefaultInterface;  ///< "Interface"
+    int m_nPort = app_settings::kDefaultPort;            ///< "Port"
+    int m_nBaudRate = app_settings::kDefaultBaudRate;    ///< "Baud rate"
+    int m_nParity = app_settings::kDefaultParity;        ///< "Parity"
+    int m_nStopBits = app_settings::kDefaultStopBits;    ///< "Stop"
+    int m_nFlowControl = app_settings::kDefaultFlowControl;    ///< "Flow control"
+    int m_nReadTimeout = app_settings::kDefaultReadTimeout;    ///< "ReadTimeout"
+    int m_nWriteTimeout = app_settings::kDefaultWriteTimeout;  ///< "WriteTimeout"
+    // The upload buffer and the communication object (m_pComm) join here with
+    // the communication client.
+
+protected:
+    // --- Hooks of the start-up sequence, in their order ----------------------
+    /// Framework support for hosted and three-dimensional controls.
+    virtual void InitFrameworkSupport() {}
+    /// Starts the thread that shows the wait dialog; null when there is none.
+    virtual std::unique_ptr<IWaitThread> CreateWaitThread() { return nullptr; }
+    /// The framework's own profile settings: the recent-file list of
+    /// nRecentFiles entries.
+    virtual void LoadStdProfileSettings(wxConfigBase& /*profile*/, int /*nRecentFiles*/) {}
+    /// The component-support module the event sink uses.
+    virtual void InitComponentSupport() {}
+    /// Creates the main frame and the view for doc (hidden) and attaches its
+    /// windows to doc. False ends the start-up.
+    virtual bool CreateMainFrame(CMarquenDoc& /*doc*/) { return true; }
+    /// Parses the command line: a file argument is opened, none gives an empty
+    /// document. False ends the start-up.
+    virtual bool ProcessCommandLine();
+    /// Shows the main window and enables dropping files on it.
+    virtual void ShowMainWindow() {}
+
+    // --- Hooks of the framework's document handling --------------------------
+    /// Adds a file that opened to the recent-file list.
+    virtual void AddToRecentFileList(const std::string& /*path*/) {}
+    /// Puts the status text into the main frame's message pane.
+    virtual void ShowStatusText(const std::string& /*text*/) {}
+    /// The "About Marquen" box.
+    virtual void OnAppAbout() {}
+
+    // --- Hooks of the shutdown sequence, in their order ----------------------
+    /// Releases the upload buffer, disconnects the event sink, closes the port.
+    virtual void ShutdownCommunication() {}
+    /// Offers to switch the USB printer back to its previous driver.
+    virtual void OfferDriverSwitchBack() {}
+    /// Ends the component-support module of InitComponentSupport.
+    virtual void TermComponentSupport() {}
+    /// The framework's exit processing; returns its exit code.
+    virtual int FrameworkExit() { return 0; }
+
+    /// The framework's opening of a file as the single document: no question
+    /// about unsaved changes, an open document of the same path is only
+    /// returned, a failure restores the stale flag.
+    CMarquenDoc* OpenDocumentFileDefault(const std::string& path);
+
+private:
+    bool CreateDocumentTemplate();
+    void OpenProfile();
+
+    IMessageBox& m_messageBox;
+    std::unique_ptr<wxConfigBase> m_pProfile;
+    std::string m_strProfilePath = app_settings::DefaultProfilePath();
+    std::vector<std::string> m_arguments;
+    std::unique_ptr<CMarquenDoc> m_pDocument;
+    bool m_bMainWindow = false;
+    std::string m_strStatusText;
+};
+
+/// Folder of the running program file (from /proc/self/exe), without a
+/// trailing separator; empty when it cannot be read.
+std::string ProgramFolder();
