@@ -73,6 +73,10 @@ PictureResult PictureFile::Open(FileAccess access, FileDisposition disposition, 
 {
     CloseFile();
     DiscardTempFile();
+    if (m_strPath.empty()) {
+        error = FileOpenMessage(m_strPath);
+        return PR_OPEN_FAILED;
+    }
 
     if (access == FileAccess::GenericWrite) {
         // The target is replaced only once Write has the whole file on disk.
@@ -200,6 +204,16 @@ bool PictureFile::AllocatePicture(uint32_t width, uint32_t height, std::string& 
     } catch (const std::bad_alloc&) {
         m_bits.reset();
         error = picture_messages::kMemoryAllocation;
+        return false;
+    }
+    return true;
+}
+
+bool PictureFile::HasPictureBits(uint32_t width, uint32_t height, std::string& error) const
+{
+    uint64_t needed = static_cast<uint64_t>(BytesPerRow(width)) * height;
+    if ((needed != 0 && !m_bits) || (m_bits && m_bits->size() < needed)) {
+        error = picture_messages::kPictureSmallerThanSize;
         return false;
     }
     return true;

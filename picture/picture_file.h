@@ -81,6 +81,11 @@ protected:
     /// Allocates width x height picture bits, all white. False with
     /// "Error - Memory Allocation" (or the too-large message) when it cannot.
     bool AllocatePicture(uint32_t width, uint32_t height, std::string& error);
+    /// True when the picture bits hold at least BytesPerRow(width) x height
+    /// bytes (a larger buffer, e.g. one padded to whole bands, is fine). False
+    /// with "Error - Picture is smaller than its size" otherwise; encoders call
+    /// it before they read the bits.
+    bool HasPictureBits(uint32_t width, uint32_t height, std::string& error) const;
     /// End of a successful Decode: closes the file, releases the raw bytes.
     void FinishDecode();
     void CloseFile();
@@ -107,6 +112,7 @@ namespace picture_messages {
 inline constexpr const char* kMemoryAllocation = "Error - Memory Allocation";
 inline constexpr const char* kFileWrite = "Error - File Write";
 inline constexpr const char* kReadInputFile = "Error - Read Input File";
+inline constexpr const char* kPictureSmallerThanSize = "Error - Picture is smaller than its size";
 inline constexpr const char* kWidthHeightAdjusted =
     "Picture Width & Height have been adjusted to be compatible with selected output format";
 inline constexpr const char* kWidthAdjusted =

@@ -34,8 +34,11 @@ LoadedPicture Finish(std::unique_ptr<PictureFile> picture, PictureResult identif
         loaded.outcome = LoadOutcome::NotSupported;
         return loaded;
     }
+    if (identified == PR_NO_DATA) {
+        loaded.outcome = LoadOutcome::NotSupported;
+        return loaded;
+    }
     if (identified != PR_OK) {
-        // PR_INVALID, or PR_NO_DATA, which cannot follow a successful Open.
         loaded.outcome = LoadOutcome::Invalid;
         return loaded;
     }
@@ -53,17 +56,29 @@ LoadedPicture Finish(std::unique_ptr<PictureFile> picture, PictureResult identif
 LoadedPicture LoadPictureFile(const std::string& path)
 {
     std::string error;
+    // The file is read once, by the first class; the others get a copy of its
+    // bytes, so a changing file cannot look different to different classes.
+    std::vector<uint8_t> content;
+    bool read = false;
     for (PictureType type : kPictureSearchOrder) {
         std::unique_ptr<PictureFile> picture = CreatePictureFile(type, path);
-        PictureResult opened = picture->Open(FileAccess::GenericRead, FileDisposition::OpenExisting, error);
-        if (opened != PR_OK) {
-            LoadedPicture failed;
-            failed.outcome = LoadOutcome::OpenFailed;
-            failed.error = error;
-            return failed;
+        if (!read) {
+            PictureResult opened = picture->Open(FileAccess::GenericRead, FileDisposition::OpenExisting, error);
+            if (opened != PR_OK) {
+                LoadedPicture failed;
+                failed.outcome = LoadOutcome::OpenFailed;
+                failed.error = error;
+                return failed;
+            }
+            std::span<const uint8_t> raw = picture->RawData();
+            content.assign(raw.begin(), raw.end());
+            read = true;
+        } else {
+            picture->SetRawData(content);
         }
         PictureResult identified = picture->Identify(error);
-        if (identified == PR_WRONG_FORMAT)
+        // An empty file has no bytes for any class to look at.
+        if (identified == PR_WRONG_FORMAT || identified == PR_NO_DATA)
             continue;
         return Finish(std::move(picture), identified, error);
     }

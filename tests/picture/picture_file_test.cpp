@@ -1,0 +1,195 @@
+#include "bmp_file.h"
+#include "logo_file.h"
+
+#include "picture_test_util.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <sys/resource.h>
+
+using namespace picture_test;
+using testing_support::ReadFileBytes;
+using testing_support::TempDir;
+using testing_support::WriteFileBytes;
+
+namespace {
+
+size_t FilesIn(const std::filesystem::path& folder)
+{
+    size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder))
+        ++count;
+    return count;
+}
+
+}  // namespace
+
+TEST(PictureFile, StartsEmpty)
+{
+    LogoFile file("some.log");
+    EXPECT_EQ(file.Path(), "some.log");
+    EXPECT_EQ(file.Type(), LOGO);
+    EXPECT_EQ(file.Width(), 0u);
+    EXPECT_EQ(file.Height(), 0u);
+    EXPECT_EQ(file.OffsetX(), 0u);
+    EXPECT_EQ(file.OffsetY(), 0u);
+    EXPECT_EQ(file.SignaturePosition(), 0u);
+    EXPECT_EQ(file.Size(), 0u);
+    EXPECT_FALSE(file.HasPicture());
+    EXPECT_FALSE(file.HasRawData());
+    EXPECT_FALSE(file.IsFileOpen());
+}
+
+TEST(PictureFile, OpenForReadingLoadsTheWholeFile)
+{
+    TempDir dir;
+    const std::vector<uint8_t> content = RandomBits(1000, 1, 3);
+    WriteFileBytes(dir / "in.bin", content);
+    BmpFile file((dir / "in.bin").string());
+    std::string error;
+    ASSERT_EQ(file.Open(FileAccess::GenericRead, FileDisposition::OpenExisting, error), PR_OK) << error;
+    EXPECT_EQ(file.Size(), content.size());
+    EXPECT_TRUE(std::equal(content.begin(), content.end(), file.RawData().begin(), file.RawData().end()));
+    EXPECT_TRUE(file.IsFileOpen());  // until Decode
+
+    WriteFileBytes(dir / "empty.bin", {});
+    BmpFile empty((dir / "empty.bin").string());
+    ASSERT_EQ(empty.Open(FileAccess::GenericRead, FileDisposition::OpenExisting, error), PR_OK) << error;
+    EXPECT_TRUE(empty.HasRawData());
+    EXPECT_EQ(empty.Size(), 0u);
+}
+
+TEST(PictureFile, OpenFailuresNameThePath)
+{
+    TempDir dir;
+    std::string error;
+    const std::string missing = (dir / "missing.bmp").string();
+    BmpFile reader(missing);
+    EXPECT_EQ(reader.Open(FileAccess::GenericRead, FileDisposition::OpenExisting, error), PR_OPEN_FAILED);
+    EXPECT_EQ(error, "Error - File Open : " + missing);
+
+    BmpFile folder(dir.path().string());
+    EXPECT_EQ(folder.Open(FileAccess::GenericRead, FileDisposition::OpenExisting, error), PR_OPEN_FAILED);
+    EXPECT_EQ(folder.Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error), PR_OPEN_FAILED);
+
+    const std::string nowhere = (dir / "no such folder" / "out.bmp").string();
+    BmpFile writer(nowhere);
+    EXPECT_EQ(writer.Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error), PR_OPEN_FAILED);
+    EXPECT_EQ(error, "Error - File Open : " + nowhere);
+
+    BmpFile unnamed("");
+    EXPECT_EQ(unnamed.Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error), PR_OPEN_FAILED);
+    EXPECT_EQ(error, "Error - File Open : ");
+    EXPECT_EQ(FilesIn(dir.path()), 0u);
+}
+
+TEST(PictureFile, WriteReplacesAnExistingFileOnlyWhenComplete)
+{
+    TempDir dir;
+    const auto target = dir / "logo.log";
+    const std::vector<uint8_t> before{'o', 'l', 'd'};
+    WriteFileBytes(target, before);
+    std::string error;
+
+    // Refused by the encoder: the old file stays byte for byte, no temporary left.
+    {
+        LogoFile file(target.string());
+        ASSERT_EQ(file.Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error), PR_OK) << error;
+        file.SetPicture(std::vector<uint8_t>(3000 / 8 * 8, 0xFF));
+        uint32_t width = 3000, height = 8;
+        EXPECT_EQ(file.Write(width, height, error), PR_INVALID);
+        EXPECT_FALSE(file.IsFileOpen());
+        EXPECT_EQ(ReadFileBytes(target), before);
+        EXPECT_EQ(FilesIn(dir.path()), 1u);
+    }
+    // Opened for writing but destroyed before Write: nothing changes either.
+    {
+        LogoFile file(target.string());
+        ASSERT_EQ(file.Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error), PR_OK) << error;
+    }
+    EXPECT_EQ(ReadFileBytes(target), before);
+    EXPECT_EQ(FilesIn(dir.path()), 1u);
+
+    // A successful write replaces it.
+    LogoFile file(target.string());
+    ASSERT_EQ(file.Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error), PR_OK) << error;
+    file.SetPicture(std::vector<uint8_t>(8, 0));
+    uint32_t width = 8, height = 8;
+    ASSERT_EQ(file.Write(width, height, error), PR_OK) << error;
+    EXPECT_EQ(ReadFileBytes(target).size(), 12u);
+    EXPECT_EQ(file.Size(), 12u);
+    EXPECT_EQ(FilesIn(dir.path()), 1u);
+}
+
+TEST(PictureFile, ShortWriteLeavesTheEarlierFile)
+{
+    TempDir dir;
+    const auto target = dir / "logo.log";
+    const std::vector<uint8_t> before(50, 0x42);
+    WriteFileBytes(target, before);
+    LogoFile file(target.string());
+    std::string error;
+    ASSERT_EQ(file.Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error), PR_OK) << error;
+    file.SetPicture(std::vector<uint8_t>(13 * 30, 0xFF));
+
+    // A file size limit makes the write stop short (EFBIG instead of a signal).
+    struct rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 100;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    uint32_t width = 100, height = 30;
+    PictureResult result = file.Write(width, height, error);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+
+    EXPECT_EQ(result, PR_WRITE_FAILED);
+    EXPECT_EQ(error, "Error - File Write");
+    EXPECT_FALSE(file.IsFileOpen());
+    EXPECT_EQ(ReadFileBytes(target), before);
+    EXPECT_EQ(FilesIn(dir.path()), 1u);
+}
+
+TEST(PictureFile, WriteWithoutOpenFails)
+{
+    LogoFile file("");
+    file.SetPicture(std::vector<uint8_t>(8, 0));
+    uint32_t width = 8, height = 8;
+    std::string error;
+    EXPECT_EQ(file.Write(width, height, error), PR_WRITE_FAILED);
+    EXPECT_EQ(error, "Error - File Write");
+}
+
+TEST(PictureFile, SetPictureAndSetRawDataKeepTheirOwnCopies)
+{
+    BmpFile file("");
+    std::vector<uint8_t> bytes{1, 2, 3};
+    file.SetPicture(bytes);
+    EXPECT_EQ(file.Size(), 0u);  // the writer learns the size from Write
+    EXPECT_EQ(file.Width(), 0u);
+    EXPECT_EQ(file.SetRawData(bytes.data(), 2), 2u);
+    EXPECT_EQ(file.Size(), 2u);
+    bytes[0] = 9;
+    EXPECT_EQ(BitsOf(file), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(std::vector<uint8_t>(file.RawData().begin(), file.RawData().end()), (std::vector<uint8_t>{1, 2}));
+    file.SetRawData(nullptr, 0);
+    EXPECT_TRUE(file.HasRawData());
+    EXPECT_EQ(file.Size(), 0u);
+}
+
+TEST(PictureFile, PictureTypeNames)
+{
+    EXPECT_STREQ(PictureTypeDisplayString(RASTER_GFX_EXT), "RASTER GFX EXT");
+    EXPECT_STREQ(PictureTypeDisplayString(static_cast<PictureType>(5)), "");
+    EXPECT_EQ(ParsePictureType("epson gfx"), EPSON_GFX);
+    EXPECT_EQ(ParsePictureType("RASTER_GFX"), RASTER_GFX);
+    EXPECT_FALSE(ParsePictureType("PNG").has_value());
+    EXPECT_EQ(BytesPerRow(0), 0u);
+    EXPECT_EQ(BytesPerRow(9), 2u);
+    EXPECT_EQ(BytesPerRow(0xFFFFFFFFu), 0x20000000u);
+    EXPECT_EQ(WordsPerRow(100), 4u);
+}
