@@ -86,8 +86,11 @@ PictureResult ParseBitmap(std::span<const uint8_t> raw, BitmapLayout& layout, st
     // fields at 18..30; one that claims more than the file holds, or a pixel
     // offset inside the header or palette, cannot be trusted for anything.
     const uint64_t headerBytes = GetU32(&raw[14]);
-    const uint64_t pixelOffset = GetU32(&raw[10]);
     const uint64_t paletteOffset = kFileHeaderBytes + headerBytes;
+    uint64_t pixelOffset = GetU32(&raw[10]);
+    // Some writers leave the offset unset: the rows then follow the palette.
+    if (pixelOffset == 0)
+        pixelOffset = paletteOffset + kPaletteBytes;
     if (headerBytes < kMinInfoHeaderBytes) {
         error = kLayoutNotSupported;
         return PR_INVALID;

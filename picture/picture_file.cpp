@@ -81,33 +81,46 @@ PictureResult PictureFile::Open(FileAccess access, FileDisposition disposition, 
     if (access == FileAccess::GenericWrite) {
         // The target is replaced only once Write has the whole file on disk.
         std::filesystem::path target(m_strPath);
-        if (disposition == FileDisposition::OpenExisting && !std::filesystem::exists(target)) {
+        std::error_code ec;
+        const bool exists = std::filesystem::exists(target, ec);
+        if (disposition == FileDisposition::OpenExisting && !exists) {
             error = FileOpenMessage(m_strPath);
             return PR_OPEN_FAILED;
         }
-        std::error_code ec;
-        if (std::filesystem::is_directory(target, ec)) {
+        // Renaming would replace a file we may not write to, so such a file
+        // is refused as opening it for writing would be.
+        if (std::filesystem::is_directory(target, ec) || (exists && ::access(m_strPath.c_str(), W_OK) != 0)) {
             error = FileOpenMessage(m_strPath);
             return PR_OPEN_FAILED;
         }
         std::filesystem::path folder = target.parent_path();
-        std::string pattern = (folder / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
+        // The temporary name stays within the file-name length limit.
+        std::string base = target.filename().string().substr(0, 200);
+        std::string pattern = (folder / ("." + base + ".tmp-XXXXXX")).string();
         int fd = ::mkstemp(pattern.data());
         if (fd < 0) {
             error = FileOpenMessage(m_strPath);
             return PR_OPEN_FAILED;
         }
         ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-        // Keep the permissions an ordinary create would give (mkstemp uses 0600).
-        mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd, 0666 & ~mask);
+        // mkstemp creates with 0600: a replaced file keeps its own permissions,
+        // a new one gets those an ordinary create would give.
+        struct stat existing {};
+        if (::stat(m_strPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+            ::fchmod(fd, existing.st_mode & 07777);
+        } else {
+            mode_t mask = ::umask(0);
+            ::umask(mask);
+            ::fchmod(fd, 0666 & ~mask);
+        }
         m_hFile = fd;
         m_strTempPath = pattern;
         return PR_OK;
     }
 
-    int fd = ::open(m_strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that naming a pipe fails at once instead of waiting for
+    // a writer; only regular files are read.
+    int fd = ::open(m_strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         error = FileOpenMessage(m_strPath);
         return PR_OPEN_FAILED;
@@ -118,6 +131,7 @@ PictureResult PictureFile::Open(FileAccess access, FileDisposition disposition, 
         error = FileOpenMessage(m_strPath);
         return PR_OPEN_FAILED;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     m_hFile = fd;
     uint64_t length = static_cast<uint64_t>(info.st_size);
     if (length > kMaxRawFileBytes) {

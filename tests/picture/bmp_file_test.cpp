@@ -274,6 +274,9 @@ TEST(BmpFile, InconsistentLayoutsAreRefused)
         return DecodeBytes(file, bytes, error);
     };
     std::vector<uint8_t> bytes = good;
+    PutU32(bytes, 10, 0);  // offset left unset: rows follow the palette
+    EXPECT_EQ(verdict(bytes), PR_OK) << error;
+    bytes = good;
     PutU32(bytes, 10, 58);  // rows inside the palette (one-entry palette)
     EXPECT_EQ(verdict(bytes), PR_INVALID);
     EXPECT_EQ(error, "Error - Bmp File header not supported");

@@ -9,6 +9,8 @@
 #include <csignal>
 #include <filesystem>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace picture_test;
 using testing_support::ReadFileBytes;
@@ -80,6 +82,14 @@ TEST(PictureFile, OpenFailuresNameThePath)
     EXPECT_EQ(writer.Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error), PR_OPEN_FAILED);
     EXPECT_EQ(error, "Error - File Open : " + nowhere);
 
+    // A pipe with no writer: refused at once rather than waited on.
+    const std::string pipe = (dir / "pipe").string();
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    BmpFile fifo(pipe);
+    EXPECT_EQ(fifo.Open(FileAccess::GenericRead, FileDisposition::OpenExisting, error), PR_OPEN_FAILED);
+    EXPECT_EQ(error, "Error - File Open : " + pipe);
+    std::filesystem::remove(pipe);
+
     BmpFile unnamed("");
     EXPECT_EQ(unnamed.Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error), PR_OPEN_FAILED);
     EXPECT_EQ(error, "Error - File Open : ");
@@ -113,15 +123,47 @@ TEST(PictureFile, WriteReplacesAnExistingFileOnlyWhenComplete)
     EXPECT_EQ(ReadFileBytes(target), before);
     EXPECT_EQ(FilesIn(dir.path()), 1u);
 
-    // A successful write replaces it.
+    // A successful write replaces it, keeping its permissions.
+    ASSERT_EQ(chmod(target.c_str(), 0640), 0);
     LogoFile file(target.string());
     ASSERT_EQ(file.Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error), PR_OK) << error;
     file.SetPicture(std::vector<uint8_t>(8, 0));
     uint32_t width = 8, height = 8;
     ASSERT_EQ(file.Write(width, height, error), PR_OK) << error;
     EXPECT_EQ(ReadFileBytes(target).size(), 12u);
+    struct stat info {};
+    ASSERT_EQ(stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
     EXPECT_EQ(file.Size(), 12u);
     EXPECT_EQ(FilesIn(dir.path()), 1u);
+}
+
+TEST(PictureFile, WriteKeepsOutOfFilesItMayNotWrite)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "the superuser may write any file";
+    TempDir dir;
+    const auto target = dir / "locked.bmp";
+    WriteFileBytes(target, {1, 2, 3});
+    ASSERT_EQ(chmod(target.c_str(), 0444), 0);
+    BmpFile file(target.string());
+    std::string error;
+    EXPECT_EQ(file.Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error), PR_OPEN_FAILED);
+    EXPECT_EQ(error, "Error - File Open : " + target.string());
+    EXPECT_EQ(ReadFileBytes(target), (std::vector<uint8_t>{1, 2, 3}));
+}
+
+TEST(PictureFile, LongFileNamesCanBeWritten)
+{
+    TempDir dir;
+    const auto target = dir / (std::string(250, 'n') + ".log");
+    LogoFile file(target.string());
+    std::string error;
+    ASSERT_EQ(file.Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error), PR_OK) << error;
+    file.SetPicture(std::vector<uint8_t>(8, 0));
+    uint32_t width = 8, height = 8;
+    ASSERT_EQ(file.Write(width, height, error), PR_OK) << error;
+    EXPECT_EQ(ReadFileBytes(target).size(), 12u);
 }
 
 TEST(PictureFile, ShortWriteLeavesTheEarlierFile)
