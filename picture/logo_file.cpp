@@ -6,6 +6,8 @@
 // in, one bit-matrix transpose, eight row bytes out.
 #include "logo_file.h"
 
+#include "bit_transpose.h"
+
 namespace {
 
 constexpr uint8_t kGs = 0x1D;
@@ -21,20 +23,6 @@ constexpr const char* kNotValidLogo = "Error - File Format is not valid Logo";
 
 // Dots beyond the width in the last byte of a row, by width mod 8, read white.
 constexpr uint8_t kLastByteMask[8] = {0xFF, 0x80, 0xC0, 0xE0, 0xF0, 0xF8, 0xFC, 0xFE};
-
-// Transposes an 8 x 8 bit matrix held as eight bytes, byte 0 in the most
-// significant position: bit 7 - c of input byte r becomes bit 7 - r of output
-// byte c. Three swap steps of 1, 2 and 4 bit squares.
-inline uint64_t Transpose8x8(uint64_t x)
-{
-    uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;
-    x ^= t ^ (t << 7);
-    t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCull;
-    x ^= t ^ (t << 14);
-    t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ull;
-    x ^= t ^ (t << 28);
-    return x;
-}
 
 struct LogoLayout {
     size_t signature = 0;
@@ -110,13 +98,10 @@ bool LogoFile::Decode(std::string& error)
     for (size_t j = 0; j < x; ++j) {
         const uint8_t* columns = data + 8 * j * y;  // columns 8j .. 8j + 7
         for (size_t b = 0; b < y; ++b) {
-            uint64_t block = 0;
-            for (size_t k = 0; k < 8; ++k)
-                block = (block << 8) | columns[k * y + b];
-            block = Transpose8x8(block);
+            const uint64_t block = bit_transpose::Transpose8x8(bit_transpose::GatherStrided(columns + b, y));
             uint8_t* out = bits + 8 * b * x + j;  // rows 8b .. 8b + 7, byte j
-            for (size_t i = 0; i < 8; ++i)
-                out[i * x] = static_cast<uint8_t>(block >> (56 - 8 * i));
+            for (unsigned i = 0; i < 8; ++i)
+                out[i * x] = bit_transpose::ByteOf(block, i);
         }
     }
     FinishDecode();
@@ -170,9 +155,9 @@ PictureResult LogoFile::Encode(uint32_t& width, uint32_t& height, std::string& e
                 for (size_t i = 0; i < 8; ++i)
                     block = (block << 8) | (8 * b + i < height ? (in[i * x] & mask) : 0u);
             }
-            block = Transpose8x8(block);
-            for (size_t k = 0; k < 8; ++k)
-                columns[k * y + b] = static_cast<uint8_t>(block >> (56 - 8 * k));
+            block = bit_transpose::Transpose8x8(block);
+            for (unsigned k = 0; k < 8; ++k)
+                columns[k * y + b] = bit_transpose::ByteOf(block, k);
         }
     }
 
