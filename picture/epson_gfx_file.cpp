@@ -329,11 +329,9 @@ PictureResult EpsonGfxFile::Encode(uint32_t& width, uint32_t& height, std::strin
         error = PictureTooLargeMessage(W, H);
         return PR_INVALID;
     }
-    const std::span<const uint8_t> bits = Bits();
-    if (!printer_stream::HoldsPicture(bits, rowBytes, H)) {
-        error = printer_stream::kPictureSmallerThanSize;
+    if (!HasPictureBits(W, H, error))
         return PR_INVALID;
-    }
+    const std::span<const uint8_t> bits = Bits();
     const uint64_t bands = (static_cast<uint64_t>(H) + kBandRows - 1) / kBandRows;
     const uint64_t roundedHeight = bands * kBandRows;
     if (roundedHeight > UINT32_MAX) {

@@ -135,14 +135,6 @@ inline bool FitsPicture(uint64_t width, uint64_t height)
     return rowBytes * std::max<uint64_t>(height, 1) <= kMaxPictureBytes;
 }
 
-/// Whether bits holds the rowBytes x height bytes an encoder reads.
-inline bool HoldsPicture(std::span<const uint8_t> bits, uint64_t rowBytes, uint64_t height)
-{
-    return rowBytes == 0 || height == 0 || (height <= bits.size() / rowBytes);
-}
-
-inline constexpr const char* kPictureSmallerThanSize = "Error - Picture data is smaller than its size";
-
 /// First index p < min(size, 128) with bytes p, p + 1 equal to first, second.
 inline bool FindSignature(std::span<const uint8_t> bytes, uint8_t first, uint8_t second, uint32_t& position)
 {

@@ -157,11 +157,9 @@ PictureResult RasterGfxExtFile::Encode(uint32_t& width, uint32_t& height, std::s
         error = PictureTooLargeMessage(W, H);
         return PR_INVALID;
     }
-    const std::span<const uint8_t> bits = Bits();
-    if (!printer_stream::HoldsPicture(bits, B, H)) {
-        error = printer_stream::kPictureSmallerThanSize;
+    if (!HasPictureBits(W, H, error))
         return PR_INVALID;
-    }
+    const std::span<const uint8_t> bits = Bits();
 
     std::vector<uint8_t> out;
     try {

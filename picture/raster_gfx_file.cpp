@@ -84,11 +84,9 @@ PictureResult RasterGfxFile::Encode(uint32_t& width, uint32_t& height, std::stri
         error = PictureTooLargeMessage(W, H);
         return PR_INVALID;
     }
-    const std::span<const uint8_t> bits = Bits();
-    if (!printer_stream::HoldsPicture(bits, rowBytes, H)) {
-        error = printer_stream::kPictureSmallerThanSize;
+    if (!HasPictureBits(W, H, error))
         return PR_INVALID;
-    }
+    const std::span<const uint8_t> bits = Bits();
     std::vector<uint8_t> out;
     try {
         // Cannot overflow: FitsPicture bounds both factors.

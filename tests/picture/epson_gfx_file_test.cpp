@@ -152,7 +152,7 @@ TEST(EpsonGfxWrite, WidestExpressiblePictureAndRefusals)
 
     EncodeOutcome shortBits = EncodeBits<EpsonGfxFile>(16, 24, Bytes(47, 0xFF));
     EXPECT_EQ(shortBits.result, PR_INVALID);
-    EXPECT_FALSE(shortBits.error.empty());
+    EXPECT_EQ(shortBits.error, picture_messages::kPictureSmallerThanSize);
 }
 
 TEST(EpsonGfxWrite, WriteStoresTheEncodedBytesAndRoundedSize)

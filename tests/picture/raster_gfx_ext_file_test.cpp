@@ -109,7 +109,7 @@ TEST(RasterGfxExtWrite, WidthLimitAndRefusals)
 
     EncodeOutcome shortBits = EncodeBits<RasterGfxExtFile>(16, 2, {0xFF, 0xFF, 0xFF});
     EXPECT_EQ(shortBits.result, PR_INVALID);
-    EXPECT_FALSE(shortBits.error.empty());
+    EXPECT_EQ(shortBits.error, picture_messages::kPictureSmallerThanSize);
 
     testing_support::TempDir dir;
     const std::string path = (dir / "runs.gfx").string();

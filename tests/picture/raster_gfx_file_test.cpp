@@ -58,7 +58,7 @@ TEST(RasterGfxWrite, WholeBytesAreKeptAndWriteGoesToTheFile)
 
     EncodeOutcome shortBits = EncodeBits<RasterGfxFile>(16, 3, bits);
     EXPECT_EQ(shortBits.result, PR_INVALID);
-    EXPECT_FALSE(shortBits.error.empty());
+    EXPECT_EQ(shortBits.error, picture_messages::kPictureSmallerThanSize);
 
     testing_support::TempDir dir;
     const std::string path = (dir / "lines.gfx").string();
