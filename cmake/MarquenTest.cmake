@@ -12,8 +12,15 @@ function(marquen_add_test subsystem unit)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
+  # A list-valued property reaches the generated test file only with its
+  # separators escaped once for each time the GoogleTest module (CMake 3.25,
+  # Ninja) splits it on the way: eight backslashes. Unescaped, every item
+  # after the first was lost (no MARQUEN_BIN_DIR, no extra labels).
+  set(labels ${subsystem} ${T_LABELS})
+  string(REPLACE ";" "\\\\\\\\\\\\\\\\;" labels "${labels}")
+  set(environment "MARQUEN_SOURCE_DIR=${PROJECT_SOURCE_DIR}" "MARQUEN_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+  string(REPLACE ";" "\\\\\\\\\\\\\\\\;" environment "${environment}")
   gtest_discover_tests(${target}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${subsystem};${T_LABELS}"
-               ENVIRONMENT "MARQUEN_SOURCE_DIR=${PROJECT_SOURCE_DIR};MARQUEN_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${labels}" ENVIRONMENT "${environment}")
 endfunction()
