@@ -99,7 +99,8 @@ PictureResult RasterGfxFile::Encode(uint32_t& width, uint32_t& height, std::stri
     for (uint64_t r = 0; r < H; ++r) {
         *line++ = kLineStart;
         // The last byte goes as it is, with whatever lies beyond the width.
-        std::memcpy(line, bits.data() + r * rowBytes, static_cast<size_t>(rowBytes));
+        if (rowBytes != 0)
+            std::memcpy(line, bits.data() + r * rowBytes, static_cast<size_t>(rowBytes));
         line += rowBytes;
     }
     encoded = std::move(out);
