@@ -1,6 +1,11 @@
 #pragma once
 #include "picture_file.h"
 
+/// Monochrome Windows bitmap files. Reads one bit per dot, uncompressed, with
+/// an information header of 40 bytes or more, rows bottom-up or top-down; the
+/// darker palette colour becomes black. Writes the 40-byte header, white/black
+/// palette, bottom-up rows. Short, inconsistent or oversized files get
+/// PR_INVALID from Identify with a message; nothing is read past the bytes.
 class BmpFile : public PictureFile {
 public:
     explicit BmpFile(std::string path) : PictureFile(std::move(path), BITMAP) {}

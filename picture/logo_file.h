@@ -1,6 +1,9 @@
 #pragma once
 #include "picture_file.h"
 
+/// One GS * logo command: 1D 2A x y and 8x columns of y bytes. Sizes are
+/// rounded up to multiples of 8 dots (PR_SIZE_ADJUSTED); pictures that would
+/// need more than 2040 dots a side are refused with PR_INVALID.
 class LogoFile : public PictureFile {
 public:
     explicit LogoFile(std::string path) : PictureFile(std::move(path), LOGO) {}

@@ -29,22 +29,6 @@ size_t FilesIn(const std::filesystem::path& folder)
 
 }  // namespace
 
-TEST(PictureFile, StartsEmpty)
-{
-    LogoFile file("some.log");
-    EXPECT_EQ(file.Path(), "some.log");
-    EXPECT_EQ(file.Type(), LOGO);
-    EXPECT_EQ(file.Width(), 0u);
-    EXPECT_EQ(file.Height(), 0u);
-    EXPECT_EQ(file.OffsetX(), 0u);
-    EXPECT_EQ(file.OffsetY(), 0u);
-    EXPECT_EQ(file.SignaturePosition(), 0u);
-    EXPECT_EQ(file.Size(), 0u);
-    EXPECT_FALSE(file.HasPicture());
-    EXPECT_FALSE(file.HasRawData());
-    EXPECT_FALSE(file.IsFileOpen());
-}
-
 TEST(PictureFile, OpenForReadingLoadsTheWholeFile)
 {
     TempDir dir;
@@ -221,17 +205,4 @@ TEST(PictureFile, SetPictureAndSetRawDataKeepTheirOwnCopies)
     file.SetRawData(nullptr, 0);
     EXPECT_TRUE(file.HasRawData());
     EXPECT_EQ(file.Size(), 0u);
-}
-
-TEST(PictureFile, PictureTypeNames)
-{
-    EXPECT_STREQ(PictureTypeDisplayString(RASTER_GFX_EXT), "RASTER GFX EXT");
-    EXPECT_STREQ(PictureTypeDisplayString(static_cast<PictureType>(5)), "");
-    EXPECT_EQ(ParsePictureType("epson gfx"), EPSON_GFX);
-    EXPECT_EQ(ParsePictureType("RASTER_GFX"), RASTER_GFX);
-    EXPECT_FALSE(ParsePictureType("PNG").has_value());
-    EXPECT_EQ(BytesPerRow(0), 0u);
-    EXPECT_EQ(BytesPerRow(9), 2u);
-    EXPECT_EQ(BytesPerRow(0xFFFFFFFFu), 0x20000000u);
-    EXPECT_EQ(WordsPerRow(100), 4u);
 }

@@ -20,17 +20,6 @@ LoadedPicture LoadBytes(const std::vector<uint8_t>& bytes)
 
 }  // namespace
 
-TEST(PictureLoader, CreatesTheClassOfEachType)
-{
-    for (uint32_t type = 0; type < kPictureTypeCount; ++type) {
-        auto file = CreatePictureFile(static_cast<PictureType>(type), "x");
-        ASSERT_NE(file, nullptr);
-        EXPECT_EQ(file->Type(), type);
-        EXPECT_EQ(file->Path(), "x");
-    }
-    EXPECT_EQ(CreatePictureFile(static_cast<PictureType>(kPictureTypeCount), "x"), nullptr);
-}
-
 TEST(PictureLoader, FindsBitmapsAndLogos)
 {
     const std::vector<uint8_t> picture = Masked(RandomBits(20, 6, 1), 20);
