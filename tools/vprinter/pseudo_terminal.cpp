@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace vprinter {
@@ -75,6 +76,14 @@ void PseudoTerminal::Close()
         ::close(m_slave);
     m_master = -1;
     m_slave = -1;
+}
+
+size_t PseudoTerminal::UnreadByClient() const
+{
+    int count = 0;
+    if (m_slave < 0 || ::ioctl(m_slave, FIONREAD, &count) != 0 || count < 0)
+        return 0;
+    return static_cast<size_t>(count);
 }
 
 uint32_t PseudoTerminal::LineBaud() const

@@ -25,6 +25,8 @@ public:
 
     int MasterFd() const { return m_master; }
     const std::string& SlavePath() const { return m_slavePath; }
+    /// Bytes written to the master that no client has read yet.
+    size_t UnreadByClient() const;
     /// The line speed a client last set on the slave, in baud; 0 when none
     /// is set (B0) or it cannot be read.
     uint32_t LineBaud() const;

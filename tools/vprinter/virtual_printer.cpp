@@ -19,6 +19,10 @@ constexpr size_t kReadChunk = 4096;
 // With pacing, the line is read and written in slices of about 10 ms of
 // transfer, so the rate holds over short exchanges as well as long ones.
 constexpr uint32_t kPacingSlicesPerSecond = 100;
+// How long a hang-up waits for the client to read what was sent before it.
+constexpr milliseconds kHangUpDrainLimit{2000};
+constexpr milliseconds kHangUpDrainPoll{5};
+constexpr milliseconds kHangUpSettle{20};
 
 size_t PacedChunk(uint32_t baud)
 {
@@ -195,6 +199,12 @@ bool VirtualPrinter::Stalled() const
     return m_stallActive;
 }
 
+bool VirtualPrinter::WaitForStall(milliseconds timeout)
+{
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, timeout, [&] { return m_stallActive; });
+}
+
 void VirtualPrinter::SendGarbage(size_t count)
 {
     {
@@ -272,6 +282,8 @@ void VirtualPrinter::Serve()
     size_t transmitOffset = 0;  // bytes of m_transmit already written
     Clock::time_point readFreeAt = Clock::now();
     Clock::time_point writeFreeAt = Clock::now();
+    std::optional<Clock::time_point> hangUpGiveUp;
+    Clock::time_point lastWrite{};
     const int master = m_terminal.MasterFd();
 
     std::unique_lock lock(m_mutex);
@@ -296,7 +308,20 @@ void VirtualPrinter::Serve()
             m_transmit.clear();
             transmitOffset = 0;
         }
+        // Closing the master discards whatever the client has not read yet,
+        // so a hang-up waits (a while) for the bytes sent before it to be
+        // taken, as they would have crossed a real cable before it was pulled.
+        bool hangUpWaits = false;
         if (m_model.HangUpRequested() && m_transmit.empty()) {
+            if (!hangUpGiveUp)
+                hangUpGiveUp = now + kHangUpDrainLimit;
+            // The kernel hands written bytes to the slave's queue a moment
+            // after the write, so an empty queue counts only once it has had
+            // time to fill.
+            hangUpWaits = now < *hangUpGiveUp &&
+                          (now - lastWrite < kHangUpSettle || m_terminal.UnreadByClient() > 0);
+        }
+        if (m_model.HangUpRequested() && m_transmit.empty() && !hangUpWaits) {
             m_terminal.Close();
             m_hungUp = true;
             m_running = false;
@@ -323,6 +348,8 @@ void VirtualPrinter::Serve()
             consider(readFreeAt);
         if (baud != 0 && !m_transmit.empty() && !writeNow)
             consider(writeFreeAt);
+        if (hangUpWaits)  // nothing signals that the client has read: look again soon
+            consider(now + kHangUpDrainPoll);
         lock.unlock();
 
         m_changed.notify_all();
@@ -398,6 +425,7 @@ void VirtualPrinter::Serve()
                 length = std::min(length, PacedChunk(baud));
             ssize_t sent = ::write(master, m_transmit.data() + transmitOffset, length);
             if (sent > 0) {
+                lastWrite = Clock::now();
                 transmitOffset += static_cast<size_t>(sent);
                 m_counters.bytesSent += static_cast<uint64_t>(sent);
                 if (baud != 0)

@@ -97,6 +97,9 @@ public:
     /// Reads the line again at once.
     void EndStall();
     bool Stalled() const;
+    /// Waits until a stall is in force (one set by StallAfterBytes begins on
+    /// the printer's thread), at most timeout. True when it is.
+    bool WaitForStall(std::chrono::milliseconds timeout);
     /// Sends count random bytes now, unasked, after any reply already queued.
     void SendGarbage(size_t count);
     /// Sends count random bytes every interval; count 0 ends it.
