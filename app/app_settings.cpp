@@ -2,15 +2,24 @@
 #include "marquen_app.h"
 
 #include <wx/fileconf.h>
-#include <wx/log.h>
+#include <wx/mstream.h>
+#include <wx/sstream.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+// A profile holds ten numbers, a web address and a few recent files; a file
+// far larger than that is not one.
+constexpr uintmax_t kMaxProfileBytes = 1u << 20;
 
 // A key that holds no integer, or one beyond the field's range, keeps the
 // default: the framework's integer reader gives the default for the former,
@@ -65,17 +74,70 @@ void CMarquenApp::OpenProfile()
 {
     if (m_pProfile)
         return;
-    // The file is written atomically at Flush, into this folder; a missing
-    // folder would make the write fail.
-    std::error_code ignored;
+    // The profile is read and written as a whole through streams, so that no
+    // part of the framework shows a dialog of its own about the file (a hidden
+    // one hangs a run without a display) and the file is replaced atomically.
+    std::string text;
+    m_bProfileUnreadable = false;
+    std::error_code error;
+    if (std::filesystem::exists(m_strProfilePath, error)) {
+        std::ifstream in(m_strProfilePath, std::ios::binary);
+        uintmax_t size = std::filesystem::file_size(m_strProfilePath, error);
+        if (!in || error || size > kMaxProfileBytes) {
+            m_bProfileUnreadable = true;
+        } else {
+            text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            m_bProfileUnreadable = in.bad();
+        }
+    }
+    if (m_bProfileUnreadable)
+        text.clear();
+    wxMemoryInputStream stream(text.data(), text.size());
+    m_pProfile = std::make_unique<wxFileConfig>(stream, wxConvUTF8);
+}
+
+bool CMarquenApp::WriteProfile()
+{
+    if (!m_pProfile)
+        return true;
+    // A profile that exists but could not be read would lose its other keys
+    // (the recent files, the manual's web address) if it were replaced.
+    if (m_bProfileUnreadable)
+        return false;
+    wxStringOutputStream stream;
+    if (!static_cast<wxFileConfig&>(*m_pProfile).Save(stream, wxConvUTF8))
+        return false;
+    const wxScopedCharBuffer utf8 = stream.GetString().utf8_str();
+
     std::filesystem::path file(m_strProfilePath);
+    std::error_code ignored;
     if (file.has_parent_path())
         std::filesystem::create_directories(file.parent_path(), ignored);
-    wxLogNull quiet;  // an unreadable file is reported as missing keys, not a dialog
-    m_pProfile = std::make_unique<wxFileConfig>(wxString::FromUTF8(app_settings::kAppName),
-                                                wxString::FromUTF8(app_settings::kVendorName),
-                                                wxString::FromUTF8(m_strProfilePath), wxString(),
-                                                wxCONFIG_USE_LOCAL_FILE);
+    std::string temporary = (file.parent_path() / ("." + file.filename().string() + ".tmp-XXXXXX")).string();
+    int fd = ::mkstemp(temporary.data());
+    if (fd < 0)
+        return false;
+    ::fchmod(fd, 0600);  // the user's own settings
+    const char* data = utf8.data();
+    size_t left = utf8.length();
+    bool written = true;
+    while (left > 0) {
+        ssize_t n = ::write(fd, data, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            written = false;
+            break;
+        }
+        data += n;
+        left -= static_cast<size_t>(n);
+    }
+    written = written && ::fsync(fd) == 0;
+    written = ::close(fd) == 0 && written;
+    if (written && ::rename(temporary.c_str(), m_strProfilePath.c_str()) == 0)
+        return true;
+    ::unlink(temporary.c_str());
+    return false;
 }
 
 wxConfigBase& CMarquenApp::GetProfile()
@@ -128,13 +190,7 @@ bool CMarquenApp::SaveSettings()
     WriteInt(profile, app_settings::kBackgroundColor, static_cast<long>(m_crBackground));
     profile.SetPath(wxString::FromUTF8("/"));
 
-    bool written;
-    {
-        // The framework would report a failed write in a dialog of its own; the
-        // message below says which file, through the program's message box.
-        wxLogNull quiet;
-        written = profile.Flush();
-    }
+    bool written = WriteProfile();
     if (!written) {
         m_messageBox.ShowMessage("The settings could not be saved to " + m_strProfilePath + ".", MessageButtons::Ok,
                                  MessageIcon::Warning);

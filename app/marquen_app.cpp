@@ -2,8 +2,7 @@
 
 #include "command_ids.h"
 
-#include <wx/fileconf.h>
-#include <wx/log.h>
+#include <wx/confbase.h>
 
 #include <filesystem>
 #include <system_error>
@@ -27,9 +26,9 @@ CMarquenApp::~CMarquenApp()
 {
     // The document talks to this object's status line; it goes first.
     m_pDocument.reset();
-    // wxFileConfig writes what is still unsaved when it goes; a failure here
-    // must not raise a dialog while the program ends.
-    wxLogNull quiet;
+    // Whatever reached the profile after the settings were saved (the
+    // recent-file list) is kept; a failure here has no one left to tell.
+    WriteProfile();
     m_pProfile.reset();
 }
 

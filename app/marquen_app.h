@@ -76,9 +76,13 @@ public:
     /// "Settings"; a missing key, or one that is not an integer of the field's
     /// range, keeps the default.
     void LoadSettings();
-    /// Writes the ten keys. False, with a warning shown, when the profile file
-    /// cannot be written.
+    /// Writes the ten keys and the profile file. False, with a warning shown,
+    /// when the file cannot be written.
     bool SaveSettings();
+    /// Writes the profile file as it is now (the recent-file list is kept in
+    /// the profile too): the whole file is replaced at once. False when it
+    /// cannot be written; nothing is shown. The destructor calls it as well.
+    bool WriteProfile();
     /// The opened profile (the recent-file list lives there too); opens it on
     /// first use.
     wxConfigBase& GetProfile();
@@ -195,6 +199,8 @@ private:
 
     IMessageBox& m_messageBox;
     std::unique_ptr<wxConfigBase> m_pProfile;
+    /// The profile file exists but could not be read; it is then never replaced.
+    bool m_bProfileUnreadable = false;
     std::string m_strProfilePath = app_settings::DefaultProfilePath();
     std::vector<std::string> m_arguments;
     std::unique_ptr<CMarquenDoc> m_pDocument;
