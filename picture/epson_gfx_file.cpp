@@ -95,10 +95,30 @@ ImageStep Advance(const BitImageCommand& command, Cursor& cursor)
     return {ImageStep::Continue, command.length};
 }
 
-// Draws one bit image command into the picture, 8 columns at a time: the
-// column bytes of a group are transposed into row bytes and ORed into the
-// rows at the command's (unaligned) dot position. Rows and bytes outside the
-// picture are dropped.
+// ORs count bytes of dots into a picture row from dot column `column` on (any
+// alignment). Dots beyond the row's last byte are dropped.
+void OrRowBytes(uint8_t* row, uint64_t rowBytes, uint64_t column, const uint8_t* dots, size_t count)
+{
+    const uint64_t index = column >> 3;
+    const unsigned shift = static_cast<unsigned>(column & 7);
+    size_t g = 0;
+    if (shift == 0) {
+        for (; g < count && index + g < rowBytes; ++g)
+            row[index + g] |= dots[g];
+        return;
+    }
+    for (; g < count && index + g + 1 < rowBytes; ++g) {
+        row[index + g] |= static_cast<uint8_t>(dots[g] >> shift);
+        row[index + g + 1] |= static_cast<uint8_t>(dots[g] << (8 - shift));
+    }
+    for (; g < count; ++g)
+        bit_transpose::OrDotsIntoRow(row, rowBytes, column + 8 * g, static_cast<uint16_t>(dots[g] << 8));
+}
+
+// Draws one bit image command into the picture: the column bytes, 8 columns
+// at a time, are transposed into the command's own rows (doubled across for
+// the single-density modes), which are then ORed into the picture rows at the
+// command's dot position. Rows and dots outside the picture are dropped.
 class BandPainter {
 public:
     BandPainter(uint8_t* bits, uint32_t width, uint32_t height)
@@ -108,53 +128,74 @@ public:
 
     void Draw(const BitImageCommand& command, uint64_t x, uint64_t y)
     {
-        if (y >= m_height || m_rowBytes == 0)
+        const uint64_t rowDots = m_rowBytes * 8;
+        if (y >= m_height || x >= rowDots)
             return;
         const unsigned perColumn = command.shape.bytesPerColumn;
-        const uint64_t presentColumns = command.data.size() / perColumn;
-        for (uint64_t first = 0; first < presentColumns; first += 8) {
-            const uint64_t column = x + first * command.shape.dotWidth;
-            if ((column >> 3) >= m_rowBytes)
-                return;
-            const unsigned count = static_cast<unsigned>(std::min<uint64_t>(8, presentColumns - first));
-            const uint8_t* group = command.data.data() + first * perColumn;
+        const unsigned dotWidth = command.shape.dotWidth;
+        const uint64_t present = command.data.size() / perColumn;
+        const uint64_t landing = (rowDots - x + dotWidth - 1) / dotWidth;
+        const uint64_t columns = std::min(present, landing);
+        if (columns == 0)
+            return;
+        const size_t groups = static_cast<size_t>((columns + 7) / 8);
+        const size_t lineBytes = groups * dotWidth;
+        const unsigned dotRows = 8 * perColumn;
+        m_lines.assign(lineBytes * dotRows, 0);
+
+        const uint8_t* data = command.data.data();
+        for (size_t g = 0; g < groups; ++g) {
+            const uint8_t* group = data + g * 8 * perColumn;
+            const unsigned count = static_cast<unsigned>(std::min<uint64_t>(8, columns - 8 * g));
             for (unsigned part = 0; part < perColumn; ++part) {
-                uint64_t packed = 0;
-                for (unsigned c = 0; c < 8; ++c)
-                    packed = (packed << 8) | (c < count ? group[c * perColumn + part] : 0);
+                uint64_t packed;
+                if (count == 8) {
+                    packed = bit_transpose::GatherStrided(group + part, perColumn);
+                } else {
+                    packed = 0;
+                    for (unsigned c = 0; c < 8; ++c)
+                        packed = (packed << 8) | (c < count ? group[c * perColumn + part] : 0);
+                }
                 if (packed == 0)
                     continue;
                 const uint64_t rows = bit_transpose::Transpose8x8(packed);
                 for (unsigned dot = 0; dot < 8; ++dot) {
                     const uint8_t rowByte = bit_transpose::ByteOf(rows, dot);
-                    if (rowByte == 0)
-                        continue;
-                    const uint16_t value = command.shape.dotWidth == 2
-                                               ? bit_transpose::kDoubledBits[rowByte]
-                                               : static_cast<uint16_t>(rowByte << 8);
-                    if (perColumn == 3) {
-                        OrRow(y + 8 * part + dot, column, value);
+                    uint8_t* line = &m_lines[(8 * part + dot) * lineBytes];
+                    if (dotWidth == 2) {
+                        const uint16_t doubled = bit_transpose::kDoubledBits[rowByte];
+                        line[2 * g] = static_cast<uint8_t>(doubled >> 8);
+                        line[2 * g + 1] = static_cast<uint8_t>(doubled);
                     } else {
-                        // 8-dot modes: each printer dot is three rows tall.
-                        for (unsigned repeat = 0; repeat < 3; ++repeat)
-                            OrRow(y + 3 * dot + repeat, column, value);
+                        line[g] = rowByte;
                     }
                 }
+            }
+        }
+
+        for (unsigned dot = 0; dot < dotRows; ++dot) {
+            const uint8_t* line = &m_lines[dot * lineBytes];
+            if (perColumn == 3) {
+                OrLine(y + dot, x, line, lineBytes);
+            } else {
+                // 8-dot modes: each printer dot is three rows tall.
+                for (unsigned repeat = 0; repeat < 3; ++repeat)
+                    OrLine(y + 3 * dot + repeat, x, line, lineBytes);
             }
         }
     }
 
 private:
-    void OrRow(uint64_t row, uint64_t column, uint16_t value)
+    void OrLine(uint64_t row, uint64_t column, const uint8_t* line, size_t count)
     {
-        if (row >= m_height)
-            return;
-        bit_transpose::OrDotsIntoRow(m_bits + row * m_rowBytes, m_rowBytes, column, value);
+        if (row < m_height)
+            OrRowBytes(m_bits + row * m_rowBytes, m_rowBytes, column, line, count);
     }
 
     uint8_t* m_bits;
     uint64_t m_rowBytes;
     uint64_t m_height;
+    std::vector<uint8_t> m_lines;  ///< the command's rows, reused between commands
 };
 
 bool RowIsBlank(const uint8_t* row, size_t rowBytes)
@@ -166,43 +207,45 @@ bool RowIsBlank(const uint8_t* row, size_t rowBytes)
     return true;
 }
 
-// Encodes the band of rows top .. top + 23 (rows at or beyond height are
-// white) as ESC $ / ESC * 33 runs of non-blank columns, then a line feed.
-void EncodeBand(const uint8_t* bits, uint32_t width, uint32_t height, uint32_t top, std::vector<uint8_t>& out)
+// Most bytes one band can take: a run of one column after every blank column
+// costs ESC $ (4), the ESC * header (5) and 3 data bytes per 2 columns, plus
+// the line feed.
+size_t MaxBandBytes(uint32_t width)
+{
+    return 6 * static_cast<size_t>(width) + 16;
+}
+
+// Encodes the band of rows top .. top + 23 as ESC $ / ESC * 33 runs of
+// non-blank columns, then a line feed; rows[k] is band row k (a white row for
+// rows at or beyond the height). Appends to out, which has MaxBandBytes room
+// at `at`; returns the new end.
+uint8_t* EncodeBand(const uint8_t* const* rows, uint32_t width, uint8_t* at)
 {
     const size_t rowBytes = BytesPerRow(width);
-    const uint8_t* rows[kBandRows];
-    for (uint32_t k = 0; k < kBandRows; ++k)
-        rows[k] = (static_cast<uint64_t>(top) + k < height) ? bits + static_cast<size_t>(top + k) * rowBytes : nullptr;
-
     bool open = false;
-    size_t countAt = 0;      // index of the open command's nL in out
-    uint32_t start = 0;      // its first column
+    uint8_t* count = nullptr;  // the open command's nL nH
+    uint32_t start = 0;        // its first column
     bool blankBefore = false;
 
     auto close = [&](uint32_t end) {
-        const uint32_t count = end - start;
-        out[countAt] = static_cast<uint8_t>(count & 0xFF);
-        out[countAt + 1] = static_cast<uint8_t>(count >> 8);
+        const uint32_t columns = end - start;
+        count[0] = static_cast<uint8_t>(columns & 0xFF);
+        count[1] = static_cast<uint8_t>(columns >> 8);
         open = false;
     };
 
     for (size_t j = 0; j < rowBytes; ++j) {
         uint64_t parts[3];
-        bool any = false;
         for (unsigned part = 0; part < 3; ++part) {
-            uint64_t packed = 0;
-            for (unsigned k = 0; k < 8; ++k) {
-                const uint8_t* row = rows[8 * part + k];
-                packed = (packed << 8) | (row != nullptr ? row[j] : 0);
-            }
-            parts[part] = packed;
-            any = any || packed != 0;
+            const uint8_t* const* eight = rows + 8 * part;
+            parts[part] = (uint64_t{eight[0][j]} << 56) | (uint64_t{eight[1][j]} << 48) |
+                          (uint64_t{eight[2][j]} << 40) | (uint64_t{eight[3][j]} << 32) |
+                          (uint64_t{eight[4][j]} << 24) | (uint64_t{eight[5][j]} << 16) |
+                          (uint64_t{eight[6][j]} << 8) | uint64_t{eight[7][j]};
         }
         const uint32_t firstColumn = static_cast<uint32_t>(8 * j);
-        const uint32_t columns = std::min<uint32_t>(8, width - firstColumn);
-        if (!any) {
-            // Eight blank columns at once: the common case for a logo's margins.
+        if ((parts[0] | parts[1] | parts[2]) == 0) {
+            // Eight blank columns at once: the common case in a logo's margins.
             if (open)
                 close(firstColumn);
             blankBefore = true;
@@ -210,6 +253,7 @@ void EncodeBand(const uint8_t* bits, uint32_t width, uint32_t height, uint32_t t
         }
         for (unsigned part = 0; part < 3; ++part)
             parts[part] = bit_transpose::Transpose8x8(parts[part]);
+        const uint32_t columns = std::min<uint32_t>(8, width - firstColumn);
         for (uint32_t c = 0; c < columns; ++c) {
             const uint32_t x = firstColumn + c;
             const uint8_t b0 = bit_transpose::ByteOf(parts[0], c);
@@ -223,24 +267,29 @@ void EncodeBand(const uint8_t* bits, uint32_t width, uint32_t height, uint32_t t
             }
             if (!open) {
                 if (blankBefore) {
-                    const uint8_t position[] = {0x1B, 0x24, static_cast<uint8_t>(x & 0xFF),
-                                                static_cast<uint8_t>(x >> 8)};
-                    out.insert(out.end(), position, position + 4);
+                    *at++ = 0x1B;
+                    *at++ = 0x24;
+                    *at++ = static_cast<uint8_t>(x & 0xFF);
+                    *at++ = static_cast<uint8_t>(x >> 8);
                 }
-                const uint8_t header[] = {0x1B, 0x2A, 0x21, 0x00, 0x00};
-                out.insert(out.end(), header, header + 5);
-                countAt = out.size() - 2;
+                *at++ = 0x1B;
+                *at++ = 0x2A;
+                *at++ = 0x21;
+                count = at;
+                at += 2;
                 start = x;
                 open = true;
                 blankBefore = false;
             }
-            const uint8_t column[] = {b0, b1, b2};
-            out.insert(out.end(), column, column + 3);
+            *at++ = b0;
+            *at++ = b1;
+            *at++ = b2;
         }
     }
     if (open)
         close(width);
-    out.push_back(0x0A);
+    *at++ = 0x0A;
+    return at;
 }
 
 }  // namespace
@@ -341,7 +390,8 @@ PictureResult EpsonGfxFile::Encode(uint32_t& width, uint32_t& height, std::strin
 
     std::vector<uint8_t> out;
     try {
-        out.reserve(static_cast<size_t>(bands) * (3 * static_cast<size_t>(W) + 16) / 4 + 64);
+        const std::vector<uint8_t> white(rowBytes, 0);
+        const uint8_t* rows[kBandRows];
         uint64_t pendingBlank = 0;
         uint32_t r = 0;
         while (r < H) {
@@ -350,13 +400,23 @@ PictureResult EpsonGfxFile::Encode(uint32_t& width, uint32_t& height, std::strin
                 ++r;
                 continue;
             }
+            // Room for the feeds and the band; trimmed to what was written.
+            size_t used = out.size();
+            out.resize(used + 3 * static_cast<size_t>(pendingBlank / 255 + 1) + MaxBandBytes(W));
+            uint8_t* at = out.data() + used;
             while (pendingBlank > 0) {
                 const uint8_t feed = static_cast<uint8_t>(std::min<uint64_t>(pendingBlank, 255));
-                const uint8_t command[] = {0x1B, 0x4A, feed};
-                out.insert(out.end(), command, command + 3);
+                *at++ = 0x1B;
+                *at++ = 0x4A;
+                *at++ = feed;
                 pendingBlank -= feed;
             }
-            EncodeBand(bits.data(), W, H, r, out);
+            for (uint32_t k = 0; k < kBandRows; ++k) {
+                const uint64_t row = static_cast<uint64_t>(r) + k;
+                rows[k] = row < H ? bits.data() + static_cast<size_t>(row) * rowBytes : white.data();
+            }
+            at = EncodeBand(rows, W, at);
+            out.resize(static_cast<size_t>(at - out.data()));
             r = (H - r > kBandRows) ? r + kBandRows : H;
         }
         // Blank rows after the last band are not written.
