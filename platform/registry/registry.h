@@ -133,7 +133,7 @@ DWORD DeleteValue(std::string_view path, std::string_view name);
 DWORD DeleteKey(std::string_view path);
 /// Removes a key with everything below it; ERROR_FILE_NOT_FOUND when absent.
 DWORD DeleteTree(std::string_view path);
-/// Names of the key's subkeys in name order.
+/// Names of the key's subkeys in name order ("" lists the root's).
 DWORD EnumKeys(std::string_view path, std::vector<std::string>& names);
 
 /// Account of the calling thread's last failure ("cannot write ...: No space
