@@ -155,23 +155,6 @@ TEST(EpsonGfxWrite, WidestExpressiblePictureAndRefusals)
     EXPECT_EQ(shortBits.error, picture_messages::kPictureSmallerThanSize);
 }
 
-TEST(EpsonGfxWrite, WriteStoresTheEncodedBytesAndRoundedSize)
-{
-    testing_support::TempDir dir;
-    const std::string path = (dir / "band.gfx").string();
-    Bytes bits(30, 0x07);
-    EpsonGfxFile file(path);
-    std::string error;
-    ASSERT_EQ(file.Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error), PR_OK) << error;
-    file.SetPicture(bits);
-    uint32_t width = 8, height = 30;
-    ASSERT_EQ(file.Write(width, height, error), PR_SIZE_ADJUSTED);
-    EXPECT_EQ(height, 48u);
-    Bytes onDisk = testing_support::ReadFileBytes(path);
-    EXPECT_EQ(onDisk, EncodeBits<EpsonGfxFile>(8, 30, bits).bytes);
-    EXPECT_EQ(file.Size(), onDisk.size());
-}
-
 TEST(EpsonGfxIdentify, SignatureMustStartInTheFirst128Bytes)
 {
     const Bytes band = Concat({BitImage(33, {0xFF, 0, 0}), {0x0A}});
