@@ -67,8 +67,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const size_t chunk = std::min<size_t>(size - offset, 1 + ((split + read * 7) % 13));
         const size_t consumed = model.Feed(std::span<const uint8_t>(data + offset, chunk), now);
         Check(consumed <= chunk);
-        if (consumed < chunk)
-            Check(model.Faults().hangUpAfterDefineBytes.has_value());
+        // Only a hang-up fault stops the printer taking bytes, and for good.
+        if (consumed < chunk) {
+            Check(model.Faults().hangUpAfterDefineBytes || model.Faults().hangUpAfterUploadBytes);
+            Check(model.Feed(std::span<const uint8_t>(data + offset, chunk), now) == 0);
+        }
         offset += chunk;
         ++read;
         now += std::chrono::milliseconds(50);

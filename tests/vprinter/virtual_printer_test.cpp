@@ -123,6 +123,14 @@ TEST_F(VirtualPrinterTest, PacingAtAFixedRateTakesAtLeastTheLineTime)
     ASSERT_EQ(reply.size(), 4u);
     EXPECT_EQ(reply[1], 0x01);
     EXPECT_GE(elapsed.count(), static_cast<int64_t>(request.size() - 10) * 1000 / 960) << elapsed.count() << " ms";
+
+    // The way back is paced too: the upload answer of a 32 x 32 logo is
+    // 1 + 62 + 32 x 4 = 191 bytes.
+    const auto uploadStart = steady_clock::now();
+    client.Write({0x1F, 0x6A});
+    const Bytes answer = client.Read(191);
+    ASSERT_EQ(answer.size(), 191u);
+    EXPECT_GE(Since(uploadStart).count(), (191 - 10) * 1000 / 960);
 }
 
 TEST_F(VirtualPrinterTest, PacingFollowsTheSpeedTheClientSet)

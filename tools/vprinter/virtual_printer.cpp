@@ -390,8 +390,10 @@ void VirtualPrinter::Serve()
         }
 
         lock.lock();
+        // Looked at again: a client may have set its speed during the wait.
+        const uint32_t lineBaud = CurrentBaud();
         if (ready > 0 && (fds[1].revents & POLLIN) && readNow && !m_stallActive) {
-            size_t limit = baud != 0 ? PacedChunk(baud) : received.size();
+            size_t limit = lineBaud != 0 ? PacedChunk(lineBaud) : received.size();
             if (m_stallAtByte)
                 limit = static_cast<size_t>(
                     std::min<uint64_t>(limit, *m_stallAtByte - std::min(*m_stallAtByte, m_counters.bytesReceived)));
@@ -403,8 +405,8 @@ void VirtualPrinter::Serve()
                 const uint64_t commandsBefore = m_model.CommandsRecorded();
                 const uint64_t unknownBefore = m_model.UnknownByteCount();
                 const size_t consumed = m_model.Feed(std::span<const uint8_t>(received.data(), count), at);
-                if (baud != 0)
-                    readFreeAt = std::max(readFreeAt, at) + TransferTime(count, baud);
+                if (lineBaud != 0)
+                    readFreeAt = std::max(readFreeAt, at) + TransferTime(count, lineBaud);
                 if (m_options.log) {
                     const auto& commands = m_model.CommandLog();
                     uint64_t fresh = std::min<uint64_t>(m_model.CommandsRecorded() - commandsBefore, commands.size());
@@ -421,15 +423,16 @@ void VirtualPrinter::Serve()
         }
         if (ready > 0 && (fds[1].revents & POLLOUT) && writeNow && transmitOffset < m_transmit.size()) {
             size_t length = m_transmit.size() - transmitOffset;
-            if (baud != 0)
-                length = std::min(length, PacedChunk(baud));
+            if (lineBaud != 0)
+                length = std::min(length, PacedChunk(lineBaud));
             ssize_t sent = ::write(master, m_transmit.data() + transmitOffset, length);
             if (sent > 0) {
                 lastWrite = Clock::now();
                 transmitOffset += static_cast<size_t>(sent);
                 m_counters.bytesSent += static_cast<uint64_t>(sent);
-                if (baud != 0)
-                    writeFreeAt = std::max(writeFreeAt, Clock::now()) + TransferTime(static_cast<size_t>(sent), baud);
+                if (lineBaud != 0)
+                    writeFreeAt =
+                        std::max(writeFreeAt, Clock::now()) + TransferTime(static_cast<size_t>(sent), lineBaud);
                 if (transmitOffset == m_transmit.size()) {
                     m_transmit.clear();
                     transmitOffset = 0;
