@@ -23,6 +23,7 @@ constexpr uint32_t kPacingSlicesPerSecond = 100;
 constexpr milliseconds kHangUpDrainLimit{2000};
 constexpr milliseconds kHangUpDrainPoll{5};
 constexpr milliseconds kHangUpSettle{20};
+constexpr size_t kGarbageBacklogLimit = 64 * 1024;
 
 size_t PacedChunk(uint32_t baud)
 {
@@ -299,7 +300,9 @@ void VirtualPrinter::Serve()
             logLines.push_back("stall begins");
         }
         if (m_garbageCount > 0 && now >= m_nextGarbage) {
-            AppendGarbage(m_garbageCount);
+            // With nobody reading, periodic garbage would pile up without end.
+            if (m_transmit.size() - transmitOffset < kGarbageBacklogLimit)
+                AppendGarbage(m_garbageCount);
             m_nextGarbage = now + m_garbageInterval;
         }
         std::vector<uint8_t> replies = m_model.TakeOutput(now);
@@ -327,8 +330,11 @@ void VirtualPrinter::Serve()
             m_running = false;
             lock.unlock();
             m_changed.notify_all();
-            if (m_options.log)
-                m_options.log("hang-up: line closed");
+            if (m_options.log) {
+                logLines.push_back("hang-up: line closed");
+                for (const std::string& line : logLines)
+                    m_options.log(line);
+            }
             return;
         }
 
