@@ -1,0 +1,148 @@
+#include "devices/port_map.h"
+#include "devices/spooler_ports.h"
+#include "devices_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+using namespace marquen::devices;
+using devices_testing::ScopedEnvironment;
+using testing_support::TempDir;
+
+namespace {
+
+void Touch(const std::filesystem::path& file, const std::string& content = "") {
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file) << content;
+}
+
+std::vector<std::string> Lines(const std::vector<PortMapping>& map) {
+    std::vector<std::string> out;
+    for (auto& m : map) out.push_back(m.name + "=" + m.node);
+    return out;
+}
+
+TEST(DevicesPortMap, DefaultMapOrdersByKindThenNumberAndSkipsPlaceholderUarts) {
+    TempDir tree;
+    DeviceTree roots{tree / "dev", tree / "sys"};
+    for (const char* node : {"ttyS0", "ttyS1", "ttyS2", "ttyS10", "ttyUSB1", "ttyUSB0", "ttyACM0", "rfcomm0",
+                             "lp1", "lp0", "usb/lp0", "ttyS", "ttyUSBx", "tty0", "ttyS3a"}) {
+        Touch(tree / "dev" / node);
+    }
+    Touch(tree / "sys/ttyS0/device/uevent");
+    Touch(tree / "sys/ttyS0/type", "4\n");
+    Touch(tree / "sys/ttyS1/device/uevent");
+    Touch(tree / "sys/ttyS1/type", "0\n");  // placeholder: no UART
+    Touch(tree / "sys/ttyS2/type", "4\n");  // no device behind it
+    Touch(tree / "sys/ttyS10/device/uevent");
+
+    std::string dev = (tree / "dev").string();
+    EXPECT_EQ(Lines(DefaultPortMap(roots)),
+              (std::vector<std::string>{"COM1=" + dev + "/ttyS0", "COM2=" + dev + "/ttyS10", "COM3=" + dev + "/ttyUSB0",
+                                        "COM4=" + dev + "/ttyUSB1", "COM5=" + dev + "/ttyACM0",
+                                        "COM6=" + dev + "/rfcomm0", "LPT1=" + dev + "/usb/lp0",
+                                        "LPT2=" + dev + "/lp0", "LPT3=" + dev + "/lp1"}));
+    EXPECT_TRUE(DefaultPortMap(DeviceTree{tree / "missing", tree / "missing"}).empty());
+}
+
+TEST(DevicesPortMap, FileLinesCommentsCaseAndBadLines) {
+    std::ostringstream diagnostics;
+    auto map = ParsePortMap("# printers\n\n  com7 = /dev/pts/5  \nLPT1=/dev/usb/lp0\r\nbad line\nCOM=/dev/x\n"
+                            "COM8=relative/node\nCom7=/dev/other\n9COM=/dev/y",
+                            "ports", diagnostics);
+    EXPECT_EQ(Lines(map), (std::vector<std::string>{"COM7=/dev/pts/5", "LPT1=/dev/usb/lp0"}));
+    std::string text = diagnostics.str();
+    for (const char* where : {"ports:5:", "ports:6:", "ports:7:", "ports:8:", "ports:9:"}) {
+        EXPECT_NE(text.find(where), std::string::npos) << where << " in\n" << text;
+    }
+    EXPECT_NE(text.find("already mapped"), std::string::npos);
+    EXPECT_EQ(text.find("ports:3:"), std::string::npos);
+}
+
+TEST(DevicesPortMap, EnvironmentNamesTheFileWhichReplacesTheDefaultMap) {
+    ScopedEnvironment environment;
+    TempDir folder, tree;
+    Touch(tree / "dev/ttyUSB0");
+    DeviceTree roots{tree / "dev", tree / "sys"};
+    std::ostringstream diagnostics;
+
+    environment.Set("QUORLINK_PORT_MAP", (folder / "absent").string());
+    EXPECT_EQ(LoadPortMap(roots, diagnostics).size(), 1u);  // no file: the default map
+
+    devices_testing::UsePortMap(environment, folder, "COM7=/dev/pts/9\n");
+    EXPECT_EQ(Lines(LoadPortMap(roots, diagnostics)), (std::vector<std::string>{"COM7=/dev/pts/9"}));
+    EXPECT_EQ(ResolvePortName("com7:"), "/dev/pts/9");
+    EXPECT_EQ(ResolvePortName("COM1"), std::nullopt);  // the file replaced the scan
+
+    devices_testing::UsePortMap(environment, folder, "");
+    EXPECT_TRUE(LoadPortMap(roots, diagnostics).empty());
+
+    devices_testing::UsePortMap(environment, folder, std::string(kMaxPortMapFileSize + 1, '#'));
+    EXPECT_TRUE(LoadPortMap(roots, diagnostics).empty());
+    EXPECT_NE(diagnostics.str().find("larger than"), std::string::npos);
+}
+
+TEST(DevicesPortMap, FileLocationFollowsXdgThenHome) {
+    ScopedEnvironment environment;
+    environment.Unset("QUORLINK_PORT_MAP");
+    environment.Set("XDG_CONFIG_HOME", "/tmp/xdg-test");
+    EXPECT_EQ(PortMapFilePath(), std::filesystem::path("/tmp/xdg-test/quorlink/ports"));
+    environment.Unset("XDG_CONFIG_HOME");
+    environment.Set("HOME", "/home/someone");
+    EXPECT_EQ(PortMapFilePath(), std::filesystem::path("/home/someone/.config/quorlink/ports"));
+    environment.Set("QUORLINK_PORT_MAP", "/etc/my-ports");
+    EXPECT_EQ(PortMapFilePath(), std::filesystem::path("/etc/my-ports"));
+}
+
+TEST(DevicesSpooler, ListsComAndLptNamesInMapOrderAtBothLevels) {
+    ScopedEnvironment environment;
+    TempDir folder;
+    devices_testing::UsePortMap(environment, folder,
+                                "COM1=/dev/ttyS0\nLPT1=/dev/usb/lp0\nAUX1=/dev/ttyS9\ncom2=/dev/ttyUSB0\n");
+    DWORD needed = 0, returned = 7;
+    EXPECT_FALSE(EnumPorts(nullptr, 2, nullptr, 0, &needed, &returned));
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(returned, 0u);
+    ASSERT_GT(needed, 3 * sizeof(PORT_INFO_2));
+    std::vector<BYTE> small(needed - 1);
+    EXPECT_FALSE(EnumPorts(nullptr, 2, small.data(), needed - 1, &needed, &returned));
+
+    std::unique_ptr<BYTE[]> buffer(new BYTE[needed]);
+    ASSERT_TRUE(EnumPorts(nullptr, 2, buffer.get(), needed, &needed, &returned));
+    ASSERT_EQ(returned, 3u);
+    auto* ports = reinterpret_cast<PORT_INFO_2*>(buffer.get());
+    EXPECT_STREQ(ports[0].pPortName, "COM1");
+    EXPECT_STREQ(ports[1].pPortName, "LPT1");
+    EXPECT_STREQ(ports[2].pPortName, "COM2");
+    EXPECT_STREQ(ports[1].pMonitorName, "Local Port");
+    EXPECT_STREQ(ports[2].pDescription, "/dev/ttyUSB0");
+    EXPECT_EQ(ports[0].fPortType, PORT_TYPE_WRITE | PORT_TYPE_READ);
+    for (DWORD i = 0; i < returned; ++i) {  // every string inside the buffer
+        EXPECT_GE(reinterpret_cast<BYTE*>(ports[i].pDescription), buffer.get());
+        EXPECT_LT(reinterpret_cast<BYTE*>(ports[i].pDescription), buffer.get() + needed);
+    }
+
+    ASSERT_FALSE(EnumPorts(nullptr, 1, nullptr, 0, &needed, &returned));
+    std::unique_ptr<BYTE[]> names(new BYTE[needed]);
+    ASSERT_TRUE(EnumPorts(nullptr, 1, names.get(), needed, &needed, &returned));
+    EXPECT_STREQ(reinterpret_cast<PORT_INFO_1*>(names.get())[2].pName, "COM2");
+
+    EXPECT_FALSE(EnumPorts("\\\\server", 2, nullptr, 0, &needed, &returned));
+    EXPECT_FALSE(EnumPorts(nullptr, 3, nullptr, 0, &needed, &returned));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+TEST(DevicesSpooler, NoPortsMeansSizeZero) {
+    ScopedEnvironment environment;
+    TempDir folder;
+    devices_testing::UsePortMap(environment, folder, "# nothing\n");
+    DWORD needed = 99, returned = 99;
+    EXPECT_TRUE(EnumPorts(nullptr, 2, nullptr, 0, &needed, &returned));
+    EXPECT_EQ(needed, 0u);
+    EXPECT_EQ(returned, 0u);
+}
+
+}  // namespace
