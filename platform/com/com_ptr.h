@@ -1,6 +1,6 @@
 #pragma once
 // ComPtr: one counted reference to an interface. Copying adds a reference,
-// destruction releases it. The interface type must carry its `iid`.
+// destruction releases it. The interface type must carry its `iid()`.
 #include "interfaces.h"
 
 #include <cstddef>
@@ -61,7 +61,7 @@ public:
             result.Reset();
             return E_POINTER;
         }
-        return m_pointer->QueryInterface(Other::iid, result.PutVoid());
+        return m_pointer->QueryInterface(Other::iid(), result.PutVoid());
     }
 
 private:

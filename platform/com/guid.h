@@ -32,9 +32,9 @@ using REFGUID = const GUID&;
 using REFIID = const IID&;
 using REFCLSID = const CLSID&;
 
-inline constexpr GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
-inline constexpr IID IID_NULL = GUID_NULL;
-inline constexpr CLSID CLSID_NULL = GUID_NULL;
+constexpr GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
+constexpr IID IID_NULL = GUID_NULL;
+constexpr CLSID CLSID_NULL = GUID_NULL;
 
 constexpr bool IsEqualGUID(REFGUID a, REFGUID b) { return a == b; }
 constexpr bool IsEqualIID(REFIID a, REFIID b) { return a == b; }

@@ -3,7 +3,12 @@
 // virtual functions, in declaration order, are the slots of its table; no
 // interface declares a destructor, so slot numbers are exactly the
 // contract's (IUnknown 0-2, IDispatch 3-6, then the interface's own).
-// Each carries its identifier as `iid`, which ComPtr uses.
+// Each carries its identifier as `iid()`, which ComPtr uses.
+//
+// Headers of the component library define no inline variables or static data
+// members: in a server module those become unique symbols, and the loader
+// then never unloads the module. Identifiers are functions and constants
+// with internal linkage; a server's own headers should do the same.
 //
 // IStream and ITypeInfo are cut down to what this system calls on them; the
 // others have their full tables.
@@ -13,7 +18,7 @@
 #include "win_types.h"
 
 struct IUnknown {
-    static constexpr IID iid = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+    static constexpr IID iid() { return {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}; }
     virtual HRESULT QueryInterface(REFIID riid, void** ppvObject) = 0;
     virtual ULONG AddRef() = 0;
     virtual ULONG Release() = 0;
@@ -22,7 +27,7 @@ struct IUnknown {
 struct ITypeInfo;
 
 struct IDispatch : IUnknown {
-    static constexpr IID iid = {0x00020400, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+    static constexpr IID iid() { return {0x00020400, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}; }
     virtual HRESULT GetTypeInfoCount(UINT* pctinfo) = 0;
     virtual HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) = 0;
     virtual HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
@@ -33,7 +38,7 @@ struct IDispatch : IUnknown {
 
 /// Type information of one interface, as far as IDispatch callers use it.
 struct ITypeInfo : IUnknown {
-    static constexpr IID iid = {0x00020401, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+    static constexpr IID iid() { return {0x00020401, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}; }
     /// Member name first, then parameter names (their positions as ids).
     virtual HRESULT GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) = 0;
     /// Calls the member on `pvInstance`, an interface pointer of this type.
@@ -50,7 +55,7 @@ struct ITypeInfo : IUnknown {
 };
 
 struct IClassFactory : IUnknown {
-    static constexpr IID iid = {0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+    static constexpr IID iid() { return {0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}; }
     virtual HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) = 0;
     virtual HRESULT LockServer(BOOL fLock) = 0;
 };
@@ -64,7 +69,7 @@ struct CONNECTDATA {
 };
 
 struct IEnumConnections : IUnknown {
-    static constexpr IID iid = {0xB196B287, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
+    static constexpr IID iid() { return {0xB196B287, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}}; }
     virtual HRESULT Next(ULONG cConnections, CONNECTDATA* rgcd, ULONG* pcFetched) = 0;
     virtual HRESULT Skip(ULONG cConnections) = 0;
     virtual HRESULT Reset() = 0;
@@ -72,7 +77,7 @@ struct IEnumConnections : IUnknown {
 };
 
 struct IEnumConnectionPoints : IUnknown {
-    static constexpr IID iid = {0xB196B285, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
+    static constexpr IID iid() { return {0xB196B285, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}}; }
     virtual HRESULT Next(ULONG cConnections, IConnectionPoint** ppCP, ULONG* pcFetched) = 0;
     virtual HRESULT Skip(ULONG cConnections) = 0;
     virtual HRESULT Reset() = 0;
@@ -80,13 +85,13 @@ struct IEnumConnectionPoints : IUnknown {
 };
 
 struct IConnectionPointContainer : IUnknown {
-    static constexpr IID iid = {0xB196B284, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
+    static constexpr IID iid() { return {0xB196B284, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}}; }
     virtual HRESULT EnumConnectionPoints(IEnumConnectionPoints** ppEnum) = 0;
     virtual HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) = 0;
 };
 
 struct IConnectionPoint : IUnknown {
-    static constexpr IID iid = {0xB196B286, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
+    static constexpr IID iid() { return {0xB196B286, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}}; }
     virtual HRESULT GetConnectionInterface(IID* pIID) = 0;
     virtual HRESULT GetConnectionPointContainer(IConnectionPointContainer** ppCPC) = 0;
     virtual HRESULT Advise(IUnknown* pUnkSink, DWORD* pdwCookie) = 0;
@@ -97,7 +102,7 @@ struct IConnectionPoint : IUnknown {
 /// Byte stream that marshal data is written to and read from (the sequential
 /// part of a stream: read and write only).
 struct IStream : IUnknown {
-    static constexpr IID iid = {0x0000000C, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+    static constexpr IID iid() { return {0x0000000C, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}; }
     /// Reads up to `cb` bytes; `*pcbRead` (when given) gets the count read.
     virtual HRESULT Read(void* pv, ULONG cb, ULONG* pcbRead) = 0;
     /// Writes `cb` bytes; `*pcbWritten` (when given) gets the count written.
@@ -105,7 +110,7 @@ struct IStream : IUnknown {
 };
 
 struct IMarshal : IUnknown {
-    static constexpr IID iid = {0x00000003, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+    static constexpr IID iid() { return {0x00000003, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}; }
     virtual HRESULT GetUnmarshalClass(REFIID riid, void* pv, DWORD dwDestContext, void* pvDestContext,
                                       DWORD mshlflags, CLSID* pCid) = 0;
     virtual HRESULT GetMarshalSizeMax(REFIID riid, void* pv, DWORD dwDestContext, void* pvDestContext,
@@ -117,19 +122,19 @@ struct IMarshal : IUnknown {
     virtual HRESULT DisconnectObject(DWORD dwReserved) = 0;
 };
 
-inline constexpr const IID& IID_IUnknown = IUnknown::iid;
-inline constexpr const IID& IID_IDispatch = IDispatch::iid;
-inline constexpr const IID& IID_ITypeInfo = ITypeInfo::iid;
-inline constexpr const IID& IID_IClassFactory = IClassFactory::iid;
-inline constexpr const IID& IID_IEnumConnections = IEnumConnections::iid;
-inline constexpr const IID& IID_IEnumConnectionPoints = IEnumConnectionPoints::iid;
-inline constexpr const IID& IID_IConnectionPointContainer = IConnectionPointContainer::iid;
-inline constexpr const IID& IID_IConnectionPoint = IConnectionPoint::iid;
-inline constexpr const IID& IID_IStream = IStream::iid;
-inline constexpr const IID& IID_IMarshal = IMarshal::iid;
+constexpr IID IID_IUnknown = IUnknown::iid();
+constexpr IID IID_IDispatch = IDispatch::iid();
+constexpr IID IID_ITypeInfo = ITypeInfo::iid();
+constexpr IID IID_IClassFactory = IClassFactory::iid();
+constexpr IID IID_IEnumConnections = IEnumConnections::iid();
+constexpr IID IID_IEnumConnectionPoints = IEnumConnectionPoints::iid();
+constexpr IID IID_IConnectionPointContainer = IConnectionPointContainer::iid();
+constexpr IID IID_IConnectionPoint = IConnectionPoint::iid();
+constexpr IID IID_IStream = IStream::iid();
+constexpr IID IID_IMarshal = IMarshal::iid();
 
 /// Class of the free-threaded marshaler, as IMarshal::GetUnmarshalClass names it.
-inline constexpr CLSID CLSID_InProcFreeMarshaler = {0x0000033A, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+constexpr CLSID CLSID_InProcFreeMarshaler = {0x0000033A, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 // Marshaling contexts and flags (everything is in-process here).
 constexpr DWORD MSHCTX_LOCAL = 0;

@@ -1,0 +1,167 @@
+// A minimal in-process component server for the tests: registers itself,
+// serves TestCounter objects, and answers DllCanUnloadNow from its counts.
+#include "com_test_module.h"
+
+#include "com/server_exports.h"
+#include "registry/registry.h"
+
+#include <atomic>
+#include <new>
+
+namespace {
+
+std::atomic<long> g_objects{0};
+std::atomic<long> g_locks{0};
+
+class TestCounter final : public DispatchImpl<ITestCounter, kTestCounterDescription> {
+public:
+    explicit TestCounter(IUnknown* outer) : m_outer(outer ? outer : &m_inner) { ++g_objects; }
+    ~TestCounter() {
+        if (m_marshaler)
+            m_marshaler->Release();
+        --g_objects;
+    }
+
+    HRESULT Initialise() { return CoCreateFreeThreadedMarshaler(m_outer, &m_marshaler); }
+    IUnknown* Inner() { return &m_inner; }
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override { return m_outer->QueryInterface(riid, ppv); }
+    ULONG AddRef() override { return m_outer->AddRef(); }
+    ULONG Release() override { return m_outer->Release(); }
+
+    HRESULT Increment(LONG step, LONG* value) override {
+        if (!value)
+            return E_POINTER;
+        *value = (m_value += step);
+        return S_OK;
+    }
+    HRESULT get_Value(LONG* value) override {
+        if (!value)
+            return E_POINTER;
+        *value = m_value;
+        return S_OK;
+    }
+    HRESULT put_Value(LONG value) override {
+        m_value = value;
+        return S_OK;
+    }
+
+private:
+    class InnerUnknown final : public IUnknown {
+    public:
+        explicit InnerUnknown(TestCounter& owner) : m_owner(owner) {}
+        HRESULT QueryInterface(REFIID riid, void** ppv) override {
+            if (!ppv)
+                return E_POINTER;
+            *ppv = nullptr;
+            if (IsEqualIID(riid, IID_IUnknown))
+                *ppv = static_cast<IUnknown*>(this);
+            else if (IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, ITestCounter::iid()))
+                *ppv = static_cast<ITestCounter*>(&m_owner);
+            else if (IsEqualIID(riid, IID_IMarshal) && m_owner.m_marshaler)
+                return m_owner.m_marshaler->QueryInterface(riid, ppv);
+            else
+                return E_NOINTERFACE;
+            static_cast<IUnknown*>(*ppv)->AddRef();
+            return S_OK;
+        }
+        ULONG AddRef() override { return ++m_references; }
+        ULONG Release() override {
+            ULONG left = --m_references;
+            if (left == 0)
+                delete &m_owner;
+            return left;
+        }
+
+    private:
+        TestCounter& m_owner;
+        std::atomic<ULONG> m_references{1};
+    };
+
+    InnerUnknown m_inner{*this};
+    IUnknown* m_outer;
+    IUnknown* m_marshaler = nullptr;
+    LONG m_value = 0;
+};
+
+class Factory final : public IClassFactory {
+public:
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv)
+            return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
+            *ppv = static_cast<IClassFactory*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    // The factory is static; it counts as a lock while referenced.
+    ULONG AddRef() override { return static_cast<ULONG>(++g_locks); }
+    ULONG Release() override { return static_cast<ULONG>(--g_locks); }
+
+    HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (outer && !IsEqualIID(riid, IID_IUnknown))
+            return CLASS_E_NOAGGREGATION;
+        auto* object = new (std::nothrow) TestCounter(outer);
+        if (!object)
+            return E_OUTOFMEMORY;
+        HRESULT hr = object->Initialise();
+        if (SUCCEEDED(hr))
+            hr = object->Inner()->QueryInterface(riid, ppv);
+        object->Inner()->Release();
+        return hr;
+    }
+    HRESULT LockServer(BOOL lock) override {
+        if (lock)
+            ++g_locks;
+        else
+            --g_locks;
+        return S_OK;
+    }
+};
+
+Factory g_factory;
+
+std::string ClassKey() { return "CLSID\\" + GuidToString(CLSID_TestCounter); }
+
+}  // namespace
+
+HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    if (!IsEqualCLSID(clsid, CLSID_TestCounter))
+        return CLASS_E_CLASSNOTAVAILABLE;
+    return g_factory.QueryInterface(riid, ppv);
+}
+
+HRESULT DllCanUnloadNow() { return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE; }
+
+HRESULT DllRegisterServer() {
+    namespace registry = marquen::registry;
+    std::string path = ModuleFileName(reinterpret_cast<const void*>(&DllRegisterServer));
+    if (path.empty())
+        return E_UNEXPECTED;
+    DWORD rc = registry::Update([&](registry::Tree& tree) {
+        registry::Key* key = tree.Create(ClassKey());
+        key->SetValue("", "TestCounter Class");
+        registry::Key& server = key->Child("InprocServer32");
+        server.SetValue("", path);
+        server.SetValue("ThreadingModel", "Apartment");
+        return ERROR_SUCCESS;
+    });
+    return HRESULT_FROM_WIN32(rc);
+}
+
+HRESULT DllUnregisterServer() {
+    DWORD rc = marquen::registry::DeleteTree(ClassKey());
+    return rc == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(rc);
+}
+
+// Live objects, for the tests to watch unloading.
+extern "C" __attribute__((visibility("default"))) long TestModuleObjectCount() { return g_objects; }

@@ -1,0 +1,224 @@
+// The registry key store: keys and values, the file under XDG_CONFIG_HOME,
+// persistence, damaged files.
+#include "registry/registry.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+
+namespace {
+
+namespace registry = marquen::registry;
+using testing_support::ReadFileBytes;
+using testing_support::WriteFileBytes;
+
+class RegistryStore : public ::testing::Test {
+protected:
+    void SetUp() override { setenv("XDG_CONFIG_HOME", m_dir.path().c_str(), 1); }
+    void TearDown() override { unsetenv("XDG_CONFIG_HOME"); }
+    std::string Text() {
+        auto bytes = ReadFileBytes(registry::StorePath());
+        return std::string(bytes.begin(), bytes.end());
+    }
+    testing_support::TempDir m_dir;
+};
+
+TEST_F(RegistryStore, LivesUnderTheConfigurationFolder) {
+    EXPECT_EQ(registry::StorePath(), m_dir.path() / "quorlink" / "registry");
+    const char* home = std::getenv("HOME");
+    setenv("XDG_CONFIG_HOME", "relative/ignored", 1);
+    if (home) {
+        EXPECT_EQ(registry::StorePath(), std::filesystem::path(home) / ".config" / "quorlink" / "registry");
+    }
+    unsetenv("XDG_CONFIG_HOME");
+    if (home) {
+        EXPECT_EQ(registry::StorePath(), std::filesystem::path(home) / ".config" / "quorlink" / "registry");
+    }
+}
+
+TEST_F(RegistryStore, ValuesPersistAcrossReopenAndIgnoreCase) {
+    std::string value = "untouched";
+    EXPECT_EQ(registry::QueryValue("CLSID\\{X}", "", value), ERROR_FILE_NOT_FOUND) << "no file is an empty registry";
+    EXPECT_EQ(value, "untouched");
+
+    ASSERT_EQ(registry::SetValue("CLSID\\{ABC}\\InprocServer32", "", "/usr/lib/libx.so"), ERROR_SUCCESS);
+    ASSERT_EQ(registry::SetValue("CLSID\\{ABC}\\InprocServer32", "ThreadingModel", "Apartment"), ERROR_SUCCESS);
+    ASSERT_EQ(registry::CreateKey("CLSID\\{ABC}\\Programmable"), ERROR_SUCCESS);
+
+    // Every call reads the file afresh, so what another program wrote shows.
+    std::string text = Text();
+    EXPECT_NE(text.find("[CLSID\\{ABC}\\InprocServer32]\n@=\"/usr/lib/libx.so\"\n\"ThreadingModel\"=\"Apartment\"\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("[CLSID\\{ABC}\\Programmable]"), std::string::npos) << "empty keys are kept";
+
+    ASSERT_EQ(registry::QueryValue("clsid\\{abc}\\INPROCSERVER32", "threadingmodel", value), ERROR_SUCCESS);
+    EXPECT_EQ(value, "Apartment");
+    EXPECT_EQ(registry::OpenKey("CLSID\\{ABC}\\Programmable"), ERROR_SUCCESS);
+    EXPECT_EQ(registry::QueryValue("CLSID\\{ABC}\\Programmable", "", value), ERROR_FILE_NOT_FOUND)
+        << "a key without a default value";
+
+    // Replace by a differently cased name keeps the first spelling.
+    ASSERT_EQ(registry::SetValue("clsid\\{abc}", "", "Communication Class"), ERROR_SUCCESS);
+    std::vector<std::string> names;
+    ASSERT_EQ(registry::EnumKeys("", names), ERROR_SUCCESS);
+    EXPECT_EQ(names, std::vector<std::string>{"CLSID"});
+    ASSERT_EQ(registry::EnumKeys("CLSID\\{ABC}", names), ERROR_SUCCESS);
+    EXPECT_EQ(names, (std::vector<std::string>{"InprocServer32", "Programmable"}));
+}
+
+TEST_F(RegistryStore, DeletingValuesKeysAndTrees) {
+    ASSERT_EQ(registry::SetValue("Quorlink.Communication\\CLSID", "", "{ABC}"), ERROR_SUCCESS);
+    ASSERT_EQ(registry::SetValue("Quorlink.Communication\\CurVer", "", "Quorlink.Communication.1"), ERROR_SUCCESS);
+    ASSERT_EQ(registry::SetValue("Quorlink.Communication", "Extra", "x"), ERROR_SUCCESS);
+
+    EXPECT_EQ(registry::DeleteValue("Quorlink.Communication", "Extra"), ERROR_SUCCESS);
+    EXPECT_EQ(registry::DeleteValue("Quorlink.Communication", "Extra"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(registry::DeleteKey("Quorlink.Communication"), ERROR_ACCESS_DENIED) << "it has subkeys";
+    EXPECT_EQ(registry::DeleteKey("Quorlink.Communication\\CurVer"), ERROR_SUCCESS);
+    EXPECT_EQ(registry::DeleteKey("Quorlink.Communication\\CurVer"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(registry::DeleteTree("Quorlink.Communication"), ERROR_SUCCESS);
+    EXPECT_EQ(registry::OpenKey("Quorlink.Communication\\CLSID"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(registry::DeleteTree("Quorlink.Communication"), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(RegistryStore, InvalidPathsAndValuesAreRefused) {
+    for (const char* bad : {"", "\\CLSID", "CLSID\\", "CLSID\\\\X", "A\nB", "A\tB"})
+        EXPECT_EQ(registry::SetValue(bad, "", "x"), ERROR_BADKEY) << bad;
+    EXPECT_EQ(registry::SetValue(std::string(256, 'k'), "", "x"), ERROR_BADKEY);
+    EXPECT_EQ(registry::SetValue("K", "", std::string("a\0b", 3)), ERROR_INVALID_PARAMETER);
+    EXPECT_FALSE(std::filesystem::exists(registry::StorePath())) << "nothing was written";
+    std::string deep = "K";
+    for (size_t i = 1; i < registry::kMaxKeyDepth; ++i)
+        deep += "\\K";
+    EXPECT_EQ(registry::CreateKey(deep), ERROR_SUCCESS);
+    EXPECT_EQ(registry::CreateKey(deep + "\\K"), ERROR_BADKEY);
+}
+
+TEST_F(RegistryStore, AwkwardTextSurvivesTheRoundTrip) {
+    const std::string awkward = "quote \" back\\slash\nnew line\r\ttab \x01 ] [ = @ caf\xC3\xA9";
+    ASSERT_EQ(registry::SetValue("Key [with] brackets = and @", awkward, awkward), ERROR_SUCCESS);
+    std::string value;
+    ASSERT_EQ(registry::QueryValue("Key [with] brackets = and @", awkward, value), ERROR_SUCCESS);
+    EXPECT_EQ(value, awkward);
+    std::string text = Text();
+    EXPECT_EQ(text.find('\x01'), std::string::npos) << "control bytes are escaped";
+}
+
+TEST_F(RegistryStore, UpdateIsAllOrNothing) {
+    ASSERT_EQ(registry::SetValue("Keep", "", "me"), ERROR_SUCCESS);
+    std::string before = Text();
+    DWORD rc = registry::Update([](registry::Tree& tree) {
+        tree.Create("Half\\Written")->SetValue("", "never stored");
+        tree.Remove("Keep");
+        return ERROR_CANTWRITE;
+    });
+    EXPECT_EQ(rc, ERROR_CANTWRITE);
+    EXPECT_EQ(Text(), before);
+    EXPECT_FALSE(registry::LastErrorDetail().empty());
+
+    // An update that changes nothing leaves the file as it is.
+    struct stat first {};
+    ASSERT_EQ(::stat(registry::StorePath().c_str(), &first), 0);
+    ASSERT_EQ(registry::SetValue("Keep", "", "me"), ERROR_SUCCESS);
+    struct stat second {};
+    ASSERT_EQ(::stat(registry::StorePath().c_str(), &second), 0);
+    EXPECT_EQ(first.st_ino, second.st_ino);
+    // No temporary files are left behind.
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(registry::StorePath().parent_path()))
+        files += entry.path().filename() != "registry.lock";
+    EXPECT_EQ(files, 1);
+}
+
+TEST_F(RegistryStore, DamagedFileGivesAClearErrorAndIsNeverOverwritten) {
+    std::filesystem::create_directories(registry::StorePath().parent_path());
+    const std::string damaged = "quorlink-registry 1\n[CLSID]\n@=\"ok\"\n\"unterminated=\"x\n";
+    WriteFileBytes(registry::StorePath(), std::vector<uint8_t>(damaged.begin(), damaged.end()));
+    std::string value;
+    EXPECT_EQ(registry::QueryValue("CLSID", "", value), ERROR_REGISTRY_CORRUPT);
+    EXPECT_NE(registry::LastErrorDetail().find("line 4"), std::string::npos) << registry::LastErrorDetail();
+    EXPECT_NE(registry::LastErrorDetail().find(registry::StorePath().string()), std::string::npos);
+    EXPECT_EQ(registry::SetValue("CLSID", "", "new"), ERROR_REGISTRY_CORRUPT);
+    EXPECT_EQ(Text(), damaged) << "the user's file is left for repair";
+    EXPECT_EQ(registry::DeleteTree("CLSID"), ERROR_REGISTRY_CORRUPT);
+    EXPECT_EQ(Text(), damaged);
+}
+
+TEST(RegistryText, ParseRejectsWhatTheWriterNeverProduces) {
+    struct Case {
+        const char* text;
+        const char* problem;
+    };
+    const Case cases[] = {
+        {"", "empty"},
+        {"something else\n", "not a registry file"},
+        {"quorlink-registry 2\n", "not a registry file"},
+        {"quorlink-registry 1\n@=\"x\"\n", "outside a key"},
+        {"quorlink-registry 1\n[A]\n[a]\n", "twice"},
+        {"quorlink-registry 1\n[A\n", "not closed"},
+        {"quorlink-registry 1\n[A\\\\B]\n", "invalid key path"},
+        {"quorlink-registry 1\n[A]\n\"v\"=\"1\"\n\"V\"=\"2\"\n", "value listed twice"},
+        {"quorlink-registry 1\n[A]\n\"v\"\"1\"\n", "expected ="},
+        {"quorlink-registry 1\n[A]\n\"v\"=\"1\" trailing\n", "text after"},
+        {"quorlink-registry 1\n[A]\n\"v\"=\"\\q\"\n", "unknown escape"},
+        {"quorlink-registry 1\n[A]\n\"v\"=\"\\x0\"\n", "\\x escape"},
+        {"quorlink-registry 1\n[A]\n\"v\"=\"\\x00\"\n", "\\x escape"},
+        {"quorlink-registry 1\n[A]\n\"\"=\"x\"\n", "empty value name"},
+        {"quorlink-registry 1\n[A]\n\"v\"=\"a\tb\"\n", "control character"},
+        {"quorlink-registry 1\n[A]\n\"v\"=x\n", "expected a quoted text"},
+    };
+    for (const Case& c : cases) {
+        registry::Tree tree;
+        std::string problem;
+        std::string_view text(c.text);
+        EXPECT_FALSE(registry::Parse(std::span<const char>(text.data(), text.size()), tree, problem)) << c.text;
+        EXPECT_NE(problem.find(c.problem), std::string::npos) << c.text << " -> " << problem;
+    }
+    registry::Tree tree;
+    std::string problem;
+    std::string nul("quorlink-registry 1\n[A\0]\n", 25);
+    EXPECT_FALSE(registry::Parse(std::span<const char>(nul.data(), nul.size()), tree, problem));
+}
+
+TEST(RegistryText, EveryTruncationAndByteFlipFailsCleanlyOrParses) {
+    registry::Tree tree;
+    tree.Create("CLSID\\{6A1C2F10-3B4D-4E5F-9012-3456789ABC01}\\InprocServer32")->SetValue("", "/a/b \"c\"\n");
+    tree.Create("CLSID\\{6A1C2F10-3B4D-4E5F-9012-3456789ABC01}\\InprocServer32")->SetValue("ThreadingModel", "Apartment");
+    tree.Create("Quorlink.Communication\\CurVer")->SetValue("", "Quorlink.Communication.1");
+    const std::string text = registry::Serialize(tree);
+    {
+        registry::Tree again;
+        std::string problem;
+        ASSERT_TRUE(registry::Parse(std::span<const char>(text.data(), text.size()), again, problem)) << problem;
+        EXPECT_EQ(registry::Serialize(again), text);
+    }
+    for (size_t length = 0; length < text.size(); ++length) {
+        registry::Tree partial;
+        std::string problem;
+        bool parsed = registry::Parse(std::span<const char>(text.data(), length), partial, problem);
+        EXPECT_TRUE(parsed || !problem.empty());
+    }
+    for (size_t i = 0; i < text.size(); ++i) {
+        for (unsigned char flip : {0x01, 0x20, 0x80, 0xFF}) {
+            std::string mutated = text;
+            mutated[i] = static_cast<char>(mutated[i] ^ flip);
+            registry::Tree result;
+            std::string problem;
+            bool parsed = registry::Parse(std::span<const char>(mutated.data(), mutated.size()), result, problem);
+            EXPECT_TRUE(parsed || !problem.empty());
+            if (parsed) {
+                // What parses is a store again: written and read back unchanged.
+                std::string rewritten = registry::Serialize(result);
+                registry::Tree back;
+                EXPECT_TRUE(registry::Parse(std::span<const char>(rewritten.data(), rewritten.size()), back, problem));
+                EXPECT_EQ(registry::Serialize(back), rewritten);
+            }
+        }
+    }
+}
+
+}  // namespace
