@@ -7,6 +7,7 @@
 #include "com/apartment.h"
 #include "com/hresult.h"
 #include "com/server_exports.h"
+#include "registry/registry.h"
 
 #include <cerrno>
 #include <climits>
@@ -72,8 +73,9 @@ int Run(const std::string& module, bool unregister) {
         CoUninitialize();
     ::dlclose(handle);
     if (FAILED(hr)) {
+        // A registry failure leaves its account on this thread.
         std::string what = std::string(entryName) + " failed in";
-        Report(what.c_str(), module, hr, nullptr);
+        Report(what.c_str(), module, hr, marquen::registry::LastErrorDetail().c_str());
         return kExitFailed;
     }
     std::printf("%s in %s succeeded.\n", entryName, canonical);
