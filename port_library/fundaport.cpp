@@ -1,0 +1,268 @@
+// The Comm_ entry points over one process-wide port.
+//
+// Locking: g_state.lock guards the state below. It is never held while a
+// device handle is closed (closing joins the device's worker) nor during a
+// read or write, so the receive thread's reads never wait for the set-up
+// calls of another thread.
+#include "fundaport.h"
+
+#include "kernel/sync.h"
+#include "parallel_port.h"
+#include "serial_port.h"
+
+#include <mutex>
+
+namespace {
+
+struct PortState {
+    std::mutex lock;
+    // All GUARDED_BY(lock).
+    bool opened = false;
+    int kind = -1;
+    HWND window = nullptr;
+    HANDLE device = nullptr;  // the open port, or null
+    bool connected = false;
+    int index = -1;
+    fundaport::LineSettings line;
+    bool readable = false;
+    // Handed out to callers and so kept, with their events, for the life of
+    // the process: a caller may still wait on them after a clean-up.
+    OVERLAPPED transmit;
+    OVERLAPPED receive;
+
+    PortState() {
+        transmit.hEvent = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+        receive.hEvent = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+    }
+
+    // Lock held. Takes the open port out of the state; the caller closes it
+    // once the lock is released.
+    HANDLE TakeDevice() {
+        HANDLE taken = device;
+        device = nullptr;
+        connected = false;
+        index = -1;
+        readable = false;
+        return taken;
+    }
+};
+
+PortState& State() {
+    static PortState* state = new PortState;  // never destroyed: see transmit/receive
+    return *state;
+}
+
+void CloseDevice(HANDLE device) {
+    if (device != nullptr) {
+        CloseHandle(device);
+    }
+}
+
+bool IsLive(HANDLE device) { return device != nullptr && !IsDeviceHungUp(device); }
+
+}  // namespace
+
+extern "C" {
+
+int Comm_OpenSetup(HWND hWnd, int nPortKind, int /*nSetupVersion*/) {
+    PortState& state = State();
+    std::lock_guard guard(state.lock);
+    if (state.opened || (nPortKind != FUNDAPORT_KIND_SERIAL && nPortKind != FUNDAPORT_KIND_USB &&
+                         nPortKind != FUNDAPORT_KIND_PARALLEL)) {
+        SetLastError(state.opened ? ERROR_ALREADY_EXISTS : ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    state.opened = true;
+    state.kind = nPortKind;
+    state.window = hWnd;
+    return 1;
+}
+
+unsigned Comm_IsConnectionValid(int nArg1, int nArg2, int nArg3, int nArg4, int nArg5, int nArg6, int nArg7) {
+    PortState& state = State();
+    std::lock_guard guard(state.lock);
+    if (!state.opened) {
+        return FUNDAPORT_CONNECTION_REFUSED;
+    }
+    int index = nArg1;
+    fundaport::LineSettings line;
+    switch (state.kind) {
+    case FUNDAPORT_KIND_SERIAL:
+        line = {nArg3, nArg4, nArg5, nArg6, nArg7};
+        if (nArg2 != FUNDAPORT_OPTION_OVERLAPPED || index < 0 || !fundaport::IsValid(line)) {
+            return FUNDAPORT_CONNECTION_REFUSED;
+        }
+        break;
+    case FUNDAPORT_KIND_PARALLEL:
+        if (nArg2 != FUNDAPORT_OPTION_OVERLAPPED || index < 0) {
+            return FUNDAPORT_CONNECTION_REFUSED;
+        }
+        break;
+    default:
+        // USB goes through the USB transport, which this library does not
+        // reach yet: the caller must not go on.
+        return FUNDAPORT_CONNECTION_REFUSED;
+    }
+    if (state.device == nullptr || !state.connected) {
+        return FUNDAPORT_CONNECTION_SET;
+    }
+    bool same = index == state.index && (state.kind != FUNDAPORT_KIND_SERIAL || line == state.line);
+    return same && IsLive(state.device) ? FUNDAPORT_CONNECTION_UNCHANGED : FUNDAPORT_CONNECTION_REBUILD;
+}
+
+int Comm_UpdateConnection(int /*nArg1*/, int nArg2, int& nArg3, int& nArg4, int& nArg5, int& nArg6, int& nArg7) {
+    PortState& state = State();
+    int kind;
+    HANDLE previous;
+    {
+        std::lock_guard guard(state.lock);
+        if (!state.opened) {
+            SetLastError(ERROR_NOT_READY);
+            return 0;
+        }
+        kind = state.kind;
+        if (kind == FUNDAPORT_KIND_USB) {
+            SetLastError(ERROR_NOT_SUPPORTED);
+            return 0;
+        }
+        previous = state.TakeDevice();
+    }
+    CloseDevice(previous);
+
+    const int index = nArg2;
+    const fundaport::LineSettings line{nArg3, nArg4, nArg5, nArg6, nArg7};
+    HANDLE device = nullptr;
+    bool readable = false;
+    if (index < 0 || (kind == FUNDAPORT_KIND_SERIAL && !fundaport::IsValid(line))) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    device = kind == FUNDAPORT_KIND_SERIAL ? fundaport::OpenSerialPort(index, line)
+                                           : fundaport::OpenParallelPort(index, &readable);
+    if (device == nullptr) {
+        return 0;
+    }
+    HANDLE stale = nullptr;
+    {
+        std::lock_guard guard(state.lock);
+        if (!state.opened || state.kind != kind) {
+            stale = device;  // cleaned up meanwhile by another thread
+        } else {
+            stale = state.TakeDevice();
+            state.device = device;
+            state.index = index;
+            state.line = line;
+            state.readable = readable;
+        }
+    }
+    CloseDevice(stale);
+    if (stale == device) {
+        SetLastError(ERROR_OPERATION_ABORTED);
+        return 0;
+    }
+    return 1;
+}
+
+int Comm_IsPortAvailable(void) {
+    PortState& state = State();
+    std::lock_guard guard(state.lock);
+    return IsLive(state.device) ? 1 : 0;
+}
+
+void Comm_SetConnect(int bConnect) {
+    PortState& state = State();
+    HANDLE closing = nullptr;
+    {
+        std::lock_guard guard(state.lock);
+        if (bConnect && state.device != nullptr) {
+            state.connected = true;
+        } else {
+            closing = state.TakeDevice();
+        }
+    }
+    CloseDevice(closing);
+}
+
+int Comm_IsOpened(void) {
+    PortState& state = State();
+    std::lock_guard guard(state.lock);
+    return state.opened ? 1 : 0;
+}
+
+int Comm_IsConnected(void) {
+    PortState& state = State();
+    std::lock_guard guard(state.lock);
+    return state.connected ? 1 : 0;
+}
+
+int Comm_BreakDownCommPort(void) {
+    PortState& state = State();
+    HANDLE closing;
+    {
+        std::lock_guard guard(state.lock);
+        closing = state.TakeDevice();
+    }
+    CloseDevice(closing);
+    return closing != nullptr ? 1 : 0;
+}
+
+void Comm_CloseCleanuo(void) {
+    PortState& state = State();
+    HANDLE closing;
+    {
+        std::lock_guard guard(state.lock);
+        closing = state.TakeDevice();
+        state.opened = false;
+        state.kind = -1;
+        state.window = nullptr;
+    }
+    CloseDevice(closing);
+}
+
+HANDLE Comm_GethCommPortTX(void) {
+    PortState& state = State();
+    std::lock_guard guard(state.lock);
+    return state.device;
+}
+
+HANDLE Comm_GethCommPortRX(void) { return Comm_GethCommPortTX(); }
+
+OVERLAPPED* Comm_GetOverlappedTX(void) { return &State().transmit; }
+
+OVERLAPPED* Comm_GetOverlappedRX(void) { return &State().receive; }
+
+BOOL Comm_WritePort(HANDLE hPort, const void* pBuffer, DWORD dwLength, DWORD* pdwWritten, OVERLAPPED* pOverlapped) {
+    if (pOverlapped != nullptr && !HasOverlappedIoCompleted(pOverlapped)) {
+        CancelIoEx(hPort, pOverlapped);
+    }
+    return WriteFile(hPort, pBuffer, dwLength, pdwWritten, pOverlapped);
+}
+
+BOOL Comm_ReadPort(HANDLE hPort, void* pBuffer, DWORD dwLength, DWORD* pdwRead, OVERLAPPED* pOverlapped) {
+    BOOL done = ReadFile(hPort, pBuffer, dwLength, pdwRead, pOverlapped);
+    if (!done && pOverlapped != nullptr && HasOverlappedIoCompleted(pOverlapped)) {
+        DWORD error = GetLastError();
+        if (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED) {
+            // The driver refuses reads (a unidirectional parallel printer).
+            PortState& state = State();
+            std::lock_guard guard(state.lock);
+            if (state.device == hPort) state.readable = false;
+            SetLastError(error);
+        }
+    }
+    return done;
+}
+
+int Comm_IsDevicePresent(void) {
+    PortState& state = State();
+    std::lock_guard guard(state.lock);
+    return IsLive(state.device) ? 1 : 0;
+}
+
+int Comm_IsBidirectional(void) {
+    PortState& state = State();
+    std::lock_guard guard(state.lock);
+    return state.kind == FUNDAPORT_KIND_PARALLEL && state.device != nullptr && state.readable ? 1 : 0;
+}
+
+}  // extern "C"

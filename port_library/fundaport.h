@@ -1,0 +1,125 @@
+#pragma once
+// libfundaport: the port library. A compatibility contract: callers link it
+// by import and rely on these names, shapes and results; change it only
+// deliberately.
+//
+// One port per process; no call takes a connection handle. Every function
+// may be called from any thread.
+//
+// Set-up order, as the communication object drives it:
+//   Comm_OpenSetup (when Comm_IsOpened is 0), Comm_IsConnectionValid,
+//   Comm_BreakDownCommPort if it asked for a rebuild and the port is
+//   connected, Comm_UpdateConnection, Comm_SetConnect(Comm_IsPortAvailable()).
+// Then I/O: Comm_WritePort / Comm_ReadPort on the handles and OVERLAPPED
+// structures of Comm_GethCommPortTX/RX and Comm_GetOverlappedTX/RX, with the
+// overlapped I/O contract of kernel/device_io.h (FALSE with ERROR_IO_PENDING
+// = pending; the structure's event is signalled on completion). Nothing
+// blocks: a write that the device does not take stays pending until the
+// caller's own time-out, Comm_BreakDownCommPort or Comm_CloseCleanuo.
+//
+// Line codes (serial):
+//   baud      0 = 115200, 1 = 57600, 2 = 38400, 3 = 19200, 4 = 9600, 5 = 4800
+//   parity    0 none, 1 odd, 2 even
+//   handshake 0 none, 1 DTR/DSR, 2 DSR, 3 CTS (RTS/CTS), 4 XON/XOFF
+//             1 and 2 hold writes while DSR is low; a device without modem
+//             lines (a pseudo-terminal) counts as DSR asserted.
+//   data bits 0..3 = 5..8 bits
+//   stop bits 0 one, 1 one and a half (sent as two: Linux has no 1.5), 2 two
+// Serial index n is the port COM(n+1), parallel index n the port LPT(n+1),
+// both through the port map (devices/port_map.h).
+#include "kernel/device_io.h"
+#include "win_types.h"
+
+/// PortKind of Comm_OpenSetup.
+constexpr int FUNDAPORT_KIND_SERIAL = 0;
+constexpr int FUNDAPORT_KIND_USB = 1;
+constexpr int FUNDAPORT_KIND_PARALLEL = 2;
+
+/// The connection option (second argument of Comm_IsConnectionValid for
+/// serial and parallel ports, first for USB): the caller drives the port
+/// through overlapped transmit and receive handles. It is the only mode this
+/// library offers, so the option must be exactly this value; anything else
+/// is refused.
+constexpr int FUNDAPORT_OPTION_OVERLAPPED = 64;
+
+/// Results of Comm_IsConnectionValid.
+/// Connected, with exactly these settings to a live device: nothing to do.
+constexpr unsigned FUNDAPORT_CONNECTION_UNCHANGED = 0;
+/// Connected, but with other settings (or another port, or the device hung
+/// up): break the connection down, then Comm_UpdateConnection.
+constexpr unsigned FUNDAPORT_CONNECTION_REBUILD = 1;
+/// Not connected yet: call Comm_UpdateConnection directly.
+constexpr unsigned FUNDAPORT_CONNECTION_SET = 2;
+/// Not possible: the library is not set up for this kind, a code or the
+/// option is out of range, or the kind is USB (not forwarded to the USB
+/// transport yet). The caller leaves the connection as it is.
+constexpr unsigned FUNDAPORT_CONNECTION_REFUSED = 3;
+
+extern "C" {
+
+/// Sets the library up for one PortKind (`hWnd` may be null; it will receive
+/// the USB transport's error messages). `nSetupVersion` is 1 in every call
+/// and not otherwise used. 1 on success; 0 when already set up or for an
+/// unknown kind.
+int Comm_OpenSetup(HWND hWnd, int nPortKind, int nSetupVersion);
+
+/// Compares the wanted connection with the current one; returns one of the
+/// FUNDAPORT_CONNECTION_ values. Serial: (index, option, baud, parity,
+/// handshake, data bits, stop bits). Parallel: (index, option, 0, 0, 0, 0, 0).
+/// USB: (option, 0, real-time flag, 0, 0, 0, 0).
+unsigned Comm_IsConnectionValid(int nArg1, int nArg2, int nArg3, int nArg4, int nArg5, int nArg6, int nArg7);
+
+/// Opens the port and applies the settings (closing a connection still
+/// open first). Serial: (0, index, baud, parity, handshake, data bits, stop
+/// bits). Parallel: (0, index, five values not used). USB: (was-open flag,
+/// device 0, real-time flag, interrupt-in, interrupt-out): not available
+/// yet, 0 with ERROR_NOT_SUPPORTED. 1 on success, 0 with the last error
+/// (ERROR_FILE_NOT_FOUND for an unmapped name, the open's error, or
+/// ERROR_INVALID_PARAMETER for a code out of range). The values are passed
+/// by reference as the contract has it; they are left as they are.
+int Comm_UpdateConnection(int nArg1, int nArg2, int& nArg3, int& nArg4, int& nArg5, int& nArg6, int& nArg7);
+
+/// 1 when a port is open and its device has not hung up, else 0.
+int Comm_IsPortAvailable(void);
+/// Nonzero with an open port: the port is connected (I/O may start). Zero:
+/// not connected, and an open port is closed.
+void Comm_SetConnect(int bConnect);
+
+/// 1 between Comm_OpenSetup and Comm_CloseCleanuo, else 0.
+int Comm_IsOpened(void);
+/// 1 while connected, else 0.
+int Comm_IsConnected(void);
+
+/// Ends the connection: pending reads and writes complete with
+/// ERROR_OPERATION_ABORTED (their events signalled), the device is closed,
+/// the handles become invalid. 1 if there was a port to close, else 0.
+int Comm_BreakDownCommPort(void);
+/// Breaks down and undoes Comm_OpenSetup. The OVERLAPPED structures and
+/// their events stay valid for the process's lifetime.
+void Comm_CloseCleanuo(void);
+
+/// The device handle of the open port for writing / reading (the same
+/// handle for both), null without an open port.
+HANDLE Comm_GethCommPortTX(void);
+HANDLE Comm_GethCommPortRX(void);
+/// The library's OVERLAPPED for writes / reads; each has its own
+/// manual-reset event. Never null; stable for the process's lifetime.
+OVERLAPPED* Comm_GetOverlappedTX(void);
+OVERLAPPED* Comm_GetOverlappedRX(void);
+
+/// Starts writing `dwLength` bytes (WriteFile contract). A write still
+/// pending on the same OVERLAPPED, which its caller has given up waiting for,
+/// is cancelled first: its unsent rest is dropped, and the new bytes go out.
+BOOL Comm_WritePort(HANDLE hPort, const void* pBuffer, DWORD dwLength, DWORD* pdwWritten, OVERLAPPED* pOverlapped);
+/// Starts reading up to `dwLength` bytes; completes as soon as at least one
+/// byte is there (ReadFile contract).
+BOOL Comm_ReadPort(HANDLE hPort, void* pBuffer, DWORD dwLength, DWORD* pdwRead, OVERLAPPED* pOverlapped);
+
+/// 1 while a port is open and its device has not hung up (for a
+/// pseudo-terminal: its other side is still open), else 0.
+int Comm_IsDevicePresent(void);
+/// Nonzero for an open parallel port that can be read (opened for reading,
+/// and no read was refused by the driver), else 0.
+int Comm_IsBidirectional(void);
+
+}  // extern "C"
