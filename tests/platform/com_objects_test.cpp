@@ -69,7 +69,8 @@ public:
     ULONG Release() override { return 1; }
     HRESULT Read(void* pv, ULONG cb, ULONG* read) override {
         ULONG n = static_cast<ULONG>(std::min<size_t>(cb, bytes.size() - position));
-        std::memcpy(pv, bytes.data() + position, n);
+        if (n > 0)
+            std::memcpy(pv, bytes.data() + position, n);
         position += n;
         if (read)
             *read = n;
