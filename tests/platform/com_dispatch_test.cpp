@@ -548,14 +548,14 @@ TEST(ComCall, SlotOfAnInterfaceTable) {
     EXPECT_EQ(result.scode, E_FAIL) << "slot 13 is Fail";
 }
 
-class ScratchRegistry : public ::testing::Test {
+class ComTypeLibraryRegistration : public ::testing::Test {
 protected:
     void SetUp() override { setenv("XDG_CONFIG_HOME", m_dir.path().c_str(), 1); }
     void TearDown() override { unsetenv("XDG_CONFIG_HOME"); }
     testing_support::TempDir m_dir;
 };
 
-TEST_F(ScratchRegistry, TypeLibraryKeysWrittenAndRemoved) {
+TEST_F(ComTypeLibraryRegistration, KeysWrittenAndRemoved) {
     namespace registry = marquen::registry;
     constexpr GUID libid = {0x11112222, 0x3333, 0x4444, {0x55, 0x55, 0x66, 0x66, 0x77, 0x77, 0x88, 0x88}};
     const InterfaceDescription* interfaces[] = {&kMeterDescription};

@@ -199,10 +199,4 @@ TEST(ComApartment, CountsInitialisationsPerThread) {
     EXPECT_FALSE(CoIsInitialized());
 }
 
-TEST(ComApartment, RunObjectServiceAcceptsInProcessObjects) {
-    ComPtr<ITestThing> thing = ComPtr<ITestThing>::Adopt(Thing::Create());
-    EXPECT_EQ(OleRun(thing.Get()), S_OK);
-    EXPECT_EQ(OleRun(nullptr), E_INVALIDARG);
-}
-
 }  // namespace

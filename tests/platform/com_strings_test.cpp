@@ -77,19 +77,6 @@ TEST(ComBstr, Utf8RoundTripAndReplacementOfMalformedInput) {
     EXPECT_EQ(WideToUtf8(std::wstring(1, static_cast<wchar_t>(0x110000))), "\xEF\xBF\xBD");
 }
 
-TEST(ComBstr, OwnerFreesReplacesAndHandsOver) {
-    Bstr owner(L"first");
-    BSTR* slot = owner.Out();  // frees "first"
-    *slot = SysAllocString(L"second");
-    EXPECT_EQ(owner.Wide(), L"second");
-    Bstr moved = std::move(owner);
-    EXPECT_EQ(owner.Get(), nullptr);
-    BSTR raw = moved.Detach();
-    EXPECT_EQ(moved.Get(), nullptr);
-    EXPECT_EQ(std::wstring(raw), L"second");
-    SysFreeString(raw);
-}
-
 TEST(ComGuid, StringFormRoundTrip) {
     constexpr GUID guid = {0x0123ABCD, 0x4567, 0x89EF, {0xFE, 0xDC, 0xBA, 0x98, 0x76, 0x54, 0x32, 0x10}};
     EXPECT_EQ(GuidToString(guid), "{0123ABCD-4567-89EF-FEDC-BA9876543210}");
@@ -123,17 +110,8 @@ TEST(ComMessages, TextsOfCommonCodes) {
     EXPECT_EQ(SystemMessageText(HRESULT_FROM_WIN32(ERROR_REGISTRY_CORRUPT)), "The registry is corrupted.");
     EXPECT_EQ(SystemMessageText(static_cast<HRESULT>(0x8004ABCD)), "Unknown error 0x8004ABCD");
     EXPECT_EQ(SystemMessageText(HRESULT_FROM_WIN32(9999)), "Unknown error 0x8007270F");
-}
-
-TEST(ComMessages, HresultMacros) {
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), static_cast<HRESULT>(0x8007007E));
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SUCCESS), S_OK);
-    EXPECT_EQ(HRESULT_FROM_WIN32(static_cast<DWORD>(E_FAIL)), E_FAIL);
-    EXPECT_EQ(MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x200), CONNECT_E_NOCONNECTION);
-    EXPECT_TRUE(SUCCEEDED(S_FALSE));
-    EXPECT_TRUE(FAILED(E_POINTER));
-    EXPECT_EQ(HRESULT_CODE(E_INVALIDARG), 87u);
-    EXPECT_EQ(HRESULT_FACILITY(E_INVALIDARG), FACILITY_WIN32);
+    EXPECT_EQ(HRESULT_FROM_WIN32(static_cast<DWORD>(E_FAIL)), E_FAIL) << "an HRESULT passes unchanged";
 }
 
 TEST(ComError, CarriesTheHresultTheInterfaceAndTheText) {
