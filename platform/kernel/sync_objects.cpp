@@ -292,32 +292,73 @@ BOOL CloseHandle(HANDLE handle) {
 void Sleep(DWORD milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
 namespace {
-std::recursive_timed_mutex* SectionLock(CRITICAL_SECTION* section) {
-    return static_cast<std::recursive_timed_mutex*>(section->lock);
-}
+
+// A recursive lock with a timed enter. Built on a mutex and a condition
+// variable rather than std::recursive_timed_mutex, whose timed lock uses
+// pthread_mutex_clocklock, a call ThreadSanitizer does not follow.
+struct SectionLock {
+    std::mutex lock;
+    std::condition_variable released;
+    std::thread::id owner;  // GUARDED_BY(lock)
+    unsigned depth = 0;     // GUARDED_BY(lock)
+
+    // Lock held. Enters if free or ours.
+    bool TryEnterLocked(std::thread::id self) {
+        if (depth != 0 && owner != self) return false;
+        owner = self;
+        ++depth;
+        return true;
+    }
+};
+
+SectionLock* LockOf(CRITICAL_SECTION* section) { return static_cast<SectionLock*>(section->lock); }
+
 }  // namespace
 
-void InitializeCriticalSection(CRITICAL_SECTION* section) { section->lock = new std::recursive_timed_mutex; }
+void InitializeCriticalSection(CRITICAL_SECTION* section) { section->lock = new SectionLock; }
 
 void DeleteCriticalSection(CRITICAL_SECTION* section) {
-    delete SectionLock(section);
+    delete LockOf(section);
     section->lock = nullptr;
 }
 
-void EnterCriticalSection(CRITICAL_SECTION* section) { SectionLock(section)->lock(); }
+void EnterCriticalSection(CRITICAL_SECTION* section) {
+    SectionLock* lock = LockOf(section);
+    const auto self = std::this_thread::get_id();
+    std::unique_lock guard(lock->lock);
+    lock->released.wait(guard, [&] { return lock->TryEnterLocked(self); });
+}
 
 BOOL EnterCriticalSectionTimeout(CRITICAL_SECTION* section, DWORD milliseconds) {
     if (milliseconds == INFINITE) {
         EnterCriticalSection(section);
         return TRUE;
     }
-    if (SectionLock(section)->try_lock_for(std::chrono::milliseconds(milliseconds))) {
+    SectionLock* lock = LockOf(section);
+    const auto self = std::this_thread::get_id();
+    std::unique_lock guard(lock->lock);
+    if (lock->released.wait_for(guard, std::chrono::milliseconds(milliseconds),
+                                [&] { return lock->TryEnterLocked(self); })) {
         return TRUE;
     }
     SetLastError(ERROR_TIMEOUT);
     return FALSE;
 }
 
-BOOL TryEnterCriticalSection(CRITICAL_SECTION* section) { return SectionLock(section)->try_lock() ? TRUE : FALSE; }
+BOOL TryEnterCriticalSection(CRITICAL_SECTION* section) {
+    SectionLock* lock = LockOf(section);
+    std::lock_guard guard(lock->lock);
+    return lock->TryEnterLocked(std::this_thread::get_id()) ? TRUE : FALSE;
+}
 
-void LeaveCriticalSection(CRITICAL_SECTION* section) { SectionLock(section)->unlock(); }
+void LeaveCriticalSection(CRITICAL_SECTION* section) {
+    SectionLock* lock = LockOf(section);
+    std::lock_guard guard(lock->lock);
+    if (lock->depth == 0 || lock->owner != std::this_thread::get_id()) {
+        return;  // not held by the caller: nothing to give up
+    }
+    if (--lock->depth == 0) {
+        lock->owner = std::thread::id();
+        lock->released.notify_one();
+    }
+}
