@@ -108,11 +108,4 @@ TEST(DevicesSerialConfig, FailuresSayWhy) {
     EXPECT_EQ(size, sizeof(COMMCONFIG));
 }
 
-TEST(DevicesSerialConfig, SpeedCodesAndRatesConvertBothWays) {
-    for (DWORD rate : {4800u, 9600u, 19200u, 38400u, 57600u, 115200u}) {
-        EXPECT_EQ(BaudRateFromSpeed(SpeedFromBaudRate(rate)), rate);
-    }
-    EXPECT_EQ(SpeedFromBaudRate(12345), static_cast<speed_t>(B0));
-}
-
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <thread>
 
 namespace {
@@ -103,18 +102,6 @@ TEST(KernelThreads, BadArgumentsAreRefused) {
     DWORD code;
     EXPECT_FALSE(GetExitCodeThread(event, &code));
     CloseHandle(event);
-}
-
-TEST(KernelLastError, ErrnoValuesMapToTheSystemCodesCallersTestFor) {
-    EXPECT_EQ(SetLastErrorFromErrno(ENOENT), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(Win32ErrorFromErrno(EACCES), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(Win32ErrorFromErrno(EBADF), ERROR_INVALID_HANDLE);
-    EXPECT_EQ(Win32ErrorFromErrno(ENOMEM), ERROR_OUTOFMEMORY);
-    EXPECT_EQ(Win32ErrorFromErrno(ENODEV), ERROR_DEVICE_NOT_CONNECTED);
-    EXPECT_EQ(Win32ErrorFromErrno(ETIMEDOUT), ERROR_TIMEOUT);
-    EXPECT_EQ(Win32ErrorFromErrno(EIO), ERROR_GEN_FAILURE);
-    EXPECT_EQ(Win32ErrorFromErrno(0), ERROR_SUCCESS);
 }
 
 }  // namespace

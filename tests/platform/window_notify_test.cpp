@@ -111,15 +111,4 @@ TEST(WindowNotify, BadFiltersAndRecordsAreRefused) {
     DestroyWindow(window);
 }
 
-TEST(WindowNotify, GuidsConvertFromAnyLayoutAlike) {
-    struct ComponentGuid {
-        uint32_t Data1;
-        uint16_t Data2;
-        uint16_t Data3;
-        uint8_t Data4[8];
-    } guid{0x873FDF, 0x61A8, 0x11D1, {0xAA, 0x5E, 0x00, 0xC0, 0x4F, 0xB1, 0x72, 0x8B}};
-    EXPECT_TRUE(ToDeviceClassGuid(guid) == kPrinterClass);
-    EXPECT_FALSE(ToDeviceClassGuid(guid) == kOtherClass);
-}
-
 }  // namespace
