@@ -32,7 +32,9 @@ struct OVERLAPPED {
 /// Wraps `fd` (any readable or writable descriptor) into a device handle
 /// and takes ownership of it: the descriptor is closed by CloseHandle, or at
 /// once if this call fails (null with the last error). The descriptor is
-/// switched to non-blocking mode.
+/// switched to non-blocking mode. A terminal must be in a mode where a read
+/// with nothing waiting answers EAGAIN (raw mode with VMIN 1): a read that
+/// answers 0 is taken as end of file, i.e. a hang-up.
 HANDLE CreateDeviceHandle(int fd);
 /// The descriptor behind a device handle, -1 for any other handle. It stays
 /// owned by the handle.
@@ -71,9 +73,10 @@ BOOL CancelIoEx(HANDLE device, OVERLAPPED* overlapped);
 /// Whether the operation has ended (safe to call from any thread).
 BOOL HasOverlappedIoCompleted(const OVERLAPPED* overlapped);
 
-/// Says whether the device may take bytes now. Called by the device's
-/// worker thread with the device's lock held: it must be quick, must not
-/// block and must not call back into this layer for the same handle.
+/// Says whether the device may take bytes now. Called with the device's lock
+/// held, by the thread starting a write or by the device's worker: it must
+/// be quick, must not block and must not call back into this layer for the
+/// same handle.
 using DeviceWriteGate = std::function<bool()>;
 /// Holds every write of `device` back while `gate` answers false, asking it
 /// again every `recheckMilliseconds` (a write so stays pending, and can be
