@@ -115,8 +115,7 @@ PictureResult ParseBitmap(std::span<const uint8_t> raw, BitmapLayout& layout, st
     layout.height = layout.topDown ? static_cast<uint32_t>(-static_cast<int64_t>(height))
                                    : static_cast<uint32_t>(height);
 
-    const uint64_t pictureBytes = static_cast<uint64_t>(BytesPerRow(layout.width)) * layout.height;
-    if (pictureBytes > kMaxPictureBytes) {
+    if (!PictureFitsLimit(layout.width, layout.height)) {
         error = PictureTooLargeMessage(layout.width, layout.height);
         return PR_INVALID;
     }

@@ -44,7 +44,7 @@ PictureResult PictureFile::ExtractWindow(uint32_t sourceWidth, uint32_t sourceHe
     }
     const uint64_t rowBytes = BytesPerRow(width);
     const uint64_t paddedRows = (static_cast<uint64_t>(height) + 23) / 24 * 24;
-    if (rowBytes * paddedRows > kMaxPictureBytes) {
+    if (!PictureFitsLimit(width, paddedRows)) {
         error = PictureTooLargeMessage(width, height);
         m_bits.reset();
         return PR_NO_MEMORY;

@@ -208,11 +208,11 @@ std::span<const uint8_t> PictureFile::RawData() const
 
 bool PictureFile::AllocatePicture(uint32_t width, uint32_t height, std::string& error)
 {
-    uint64_t bytes = static_cast<uint64_t>(BytesPerRow(width)) * height;
-    if (bytes > kMaxPictureBytes) {
+    if (!PictureFitsLimit(width, height)) {
         error = PictureTooLargeMessage(width, height);
         return false;
     }
+    uint64_t bytes = static_cast<uint64_t>(BytesPerRow(width)) * height;
     try {
         m_bits.emplace(static_cast<size_t>(bytes), uint8_t{0});
     } catch (const std::bad_alloc&) {

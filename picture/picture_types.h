@@ -48,5 +48,19 @@ constexpr uint64_t kMaxPictureBytes = 64ull << 20;
 /// Largest file Open reads into memory.
 constexpr uint64_t kMaxRawFileBytes = 64ull << 20;
 
+/// Whether a declared size can be held: both dimensions in 32 bits and the
+/// bits within kMaxPictureBytes. A picture with no columns (or no rows) is
+/// counted as one byte wide (or one row high), so neither dimension alone can
+/// run to billions and make later row loops crawl.
+constexpr bool PictureFitsLimit(uint64_t width, uint64_t height)
+{
+    if (width > UINT32_MAX || height > UINT32_MAX)
+        return false;
+    uint64_t rowBytes = BytesPerRow(static_cast<uint32_t>(width));
+    if (rowBytes == 0)
+        rowBytes = 1;
+    return rowBytes * (height == 0 ? 1 : height) <= kMaxPictureBytes;
+}
+
 /// Message for a picture whose declared size is beyond kMaxPictureBytes.
 std::string PictureTooLargeMessage(uint64_t width, uint64_t height);

@@ -123,16 +123,10 @@ bool Interpret(std::span<const uint8_t> bytes, uint8_t imageCommand, Cursor& cur
     return true;
 }
 
-/// Whether a measured size can be held: both dimensions in 32 bits and the
-/// bits within kMaxPictureBytes. A picture with no columns (or no rows) is
-/// counted as one byte wide (or one row high), so neither dimension alone can
-/// run to billions and make later row loops crawl.
+/// Whether a measured size can be held (the picture model's limit).
 inline bool FitsPicture(uint64_t width, uint64_t height)
 {
-    if (width > UINT32_MAX || height > UINT32_MAX)
-        return false;
-    uint64_t rowBytes = std::max<uint64_t>(BytesPerRow(static_cast<uint32_t>(width)), 1);
-    return rowBytes * std::max<uint64_t>(height, 1) <= kMaxPictureBytes;
+    return PictureFitsLimit(width, height);
 }
 
 /// First index p < min(size, 128) with bytes p, p + 1 equal to first, second.
