@@ -20,7 +20,12 @@ std::string ProgramFolder()
     return folder;
 }
 
-CMarquenApp::CMarquenApp(IMessageBox& messageBox) : m_messageBox(messageBox) {}
+CMarquenApp::CMarquenApp(IMessageBox& messageBox) : m_messageBox(messageBox)
+{
+    // The Communication object lives in this thread's apartment and raises
+    // its events here.
+    m_bComInitialized = SUCCEEDED(CoInitialize(nullptr));
+}
 
 CMarquenApp::~CMarquenApp()
 {
@@ -30,6 +35,13 @@ CMarquenApp::~CMarquenApp()
     // recent-file list) is kept; a failure here has no one left to tell.
     WriteProfile();
     m_pProfile.reset();
+    // Without ExitInstance (a start-up that failed) the sink may still be
+    // connected; it must be gone before the object it is connected to.
+    DisconnectSink();
+    m_pComm.Reset();
+    // Only now may the component library unload the object's module.
+    if (m_bComInitialized)
+        CoUninitialize();
 }
 
 bool CMarquenApp::InitInstance()

@@ -3,11 +3,19 @@
 // settings kept in the user's profile, the program folder and the one
 // document, and runs the start-up and shutdown sequences.
 //
-// What the desktop and the communication client add is reached through the
-// virtual hooks below: each default is what the program does without that
-// layer (no wait dialog, no communication object, no windows), which is how
-// the tests run it. The hooks are called in the order of InitInstance and
-// ExitInstance, on the user-interface thread.
+// What the desktop adds is reached through the virtual hooks below: each
+// default is what the program does without that layer (no wait dialog, no
+// windows), which is how the tests run it. The hooks are called in the order
+// of InitInstance and ExitInstance, on the user-interface thread.
+//
+// The communication client (comm_client.cpp) creates the one Communication
+// object by its class id, connects the event sink, applies the settings and
+// opens the port; the upload buffer (upload_buffer.cpp) assembles a logo the
+// printer sends back. The component library is initialised for the thread
+// that constructs the object, which must be the user-interface thread: the
+// object's events arrive there while it pumps its messages.
+#include "comm_event_sink.h"
+#include "icommunication.h"
 #include "marquen_doc.h"
 #include "user_interface.h"
 #include "wait_thread.h"
@@ -52,7 +60,19 @@ inline constexpr uint32_t kDefaultBackground = 0xFF0000;  ///< blue, as 0x00BBGG
 std::string DefaultProfilePath();
 }  // namespace app_settings
 
-class CMarquenApp : public IStatusLine {
+/// Texts the communication client shows.
+namespace app_strings {
+inline constexpr int IDS_SINK_NOT_CONNECTED = 61215;
+inline constexpr const char* kSinkNotConnected = "QUORLINK - Events : Unable to connect to the sink object.";
+/// Followed by the system's text for the HRESULT.
+inline constexpr const char* kCreateFailed = "Failed to create ICommunication instance\n";
+}  // namespace app_strings
+
+/// The message shown for a COM error that ended a command: the system's text
+/// of its HRESULT and the code.
+std::string ComErrorText(const _com_error& error);
+
+class CMarquenApp : public IStatusLine, public ICommViewLocator {
 public:
     /// messageBox must outlive the application object.
     explicit CMarquenApp(IMessageBox& messageBox);
@@ -116,17 +136,48 @@ public:
 
     // --- IStatusLine, for the document ---------------------------------------
     bool HasMainWindow() const override { return m_bMainWindow; }
-    /// Whether the printer port is open; without a communication client, never.
-    bool IsPortOpen() override { return false; }
+    /// Whether the printer port is open: the object's Opened. False without
+    /// an object, and when Opened fails (the status line never throws).
+    bool IsPortOpen() override;
     void SetStatusText(const std::string& text) override;
 
-    // --- Communication (the communication client fills these in) -------------
-    /// Creates the communication object and connects the event sink. False ends
-    /// the start-up. Without a communication client: true.
-    virtual bool CreateCommunication() { return true; }
-    /// Applies the settings and opens the port; the status line shows the
-    /// outcome. Without a communication object it only refreshes the status line.
-    virtual void ConnectPrinter() { RefreshStatusLine(); }
+    // --- Communication -----------------------------------------------------------
+    /// Creates the Communication object by its class id (once) and connects a
+    /// new event sink to it. False, after "Failed to create ICommunication
+    /// instance" with the system's text of the HRESULT, when the object cannot
+    /// be created, run or queried; that ends the start-up. A sink that cannot
+    /// be connected is reported (61215) and the program goes on without events.
+    virtual bool CreateCommunication();
+    /// Applies the settings to the object and opens the port they name; the
+    /// status line shows the outcome. Without an object it only refreshes the
+    /// status line. A COM error of the object is shown, never thrown. The
+    /// opening waits for the object (about a second for a serial port).
+    virtual void ConnectPrinter();
+
+    /// ICommViewLocator: the view the sink sends its messages to; the one set
+    /// with SetCommView (null: events are dropped).
+    ICommMessageTarget* FindActiveView() override { return m_pCommView; }
+    /// The view that receives the sink's messages; null detaches it. Must
+    /// outlive the application object or be detached first.
+    void SetCommView(ICommMessageTarget* view) { m_pCommView = view; }
+
+    // --- Upload buffer -------------------------------------------------------------
+    /// nSize >= 0: releases any buffer and prepares one of exactly nSize bytes
+    /// (none when memory runs out). -1 (or any negative size): releases it.
+    void StartUpload(int nSize);
+    /// Copies bytes behind those received, never past the size prepared (the
+    /// rest is dropped), and returns the percentage received, 0 to 100. 0 and
+    /// nothing stored without a buffer, or with a buffer of 0 bytes.
+    int AppendUpload(const uint8_t* bytes, size_t nLength);
+    /// Whether a buffer is prepared.
+    bool IsUploadInProgress() const { return m_pUploadBuffer != nullptr; }
+    /// The buffer and its expected size; null and -1 without one.
+    const uint8_t* GetUploadBuffer() const { return m_pUploadBuffer.get(); }
+    int GetUploadSize() const { return m_nUploadSize; }
+    int GetUploadReceived() const { return m_nUploadReceived; }
+
+    /// Shows a COM error that ended a command, with its HRESULT's text.
+    void ReportComError(const _com_error& error);
 
     // --- Fields ---------------------------------------------------------------
     /// The wait dialog's thread while it runs; null otherwise.
@@ -134,7 +185,8 @@ public:
     /// The driver the USB printer used before it was switched; empty when no
     /// switch was made.
     std::string m_strPreviousDriver;
-    // The event sink (m_pSink) joins here with the communication client.
+    /// The event sink; null before CreateCommunication and after the shutdown.
+    std::unique_ptr<CCommEventSink> m_pSink;
     /// Folder of the program file, without a trailing separator.
     std::string m_strProgramDir;
     int m_nVersion = 0;                                  ///< "Version"
@@ -147,8 +199,14 @@ public:
     int m_nFlowControl = app_settings::kDefaultFlowControl;    ///< "Flow control"
     int m_nReadTimeout = app_settings::kDefaultReadTimeout;    ///< "ReadTimeout"
     int m_nWriteTimeout = app_settings::kDefaultWriteTimeout;  ///< "WriteTimeout"
-    // The upload buffer and the communication object (m_pComm) join here with
-    // the communication client.
+    /// Upload buffer: expected size, bytes received and the bytes; -1, -1 and
+    /// none while no upload is in progress.
+    int m_nUploadSize = -1;
+    int m_nUploadReceived = -1;
+    std::unique_ptr<uint8_t[]> m_pUploadBuffer;
+    /// The one Communication object, from CreateCommunication until the
+    /// application object is destroyed.
+    ComPtr<ICommunication> m_pComm;
 
 protected:
     // --- Hooks of the start-up sequence, in their order ----------------------
@@ -179,14 +237,25 @@ protected:
     virtual void OnAppAbout() {}
 
     // --- Hooks of the shutdown sequence, in their order ----------------------
-    /// Releases the upload buffer, disconnects the event sink, closes the port.
-    virtual void ShutdownCommunication() {}
+    /// Releases the upload buffer, disconnects and destroys the event sink,
+    /// closes the port when it is open.
+    virtual void ShutdownCommunication();
     /// Offers to switch the USB printer back to its previous driver.
     virtual void OfferDriverSwitchBack() {}
     /// Ends the component-support module of InitComponentSupport.
     virtual void TermComponentSupport() {}
     /// The framework's exit processing; returns its exit code.
     virtual int FrameworkExit() { return 0; }
+
+    // --- Hooks of the communication client -------------------------------------
+    /// A new Communication object as its IUnknown: by its class id, in-process
+    /// server, in-process handler or local server. Tests hand in a fake.
+    virtual HRESULT CreateCommunicationInstance(IUnknown** ppUnknown);
+    /// The USB branch of ConnectPrinter: the search for the printer and the
+    /// driver switch. The port name ("USB") to open, or false when no port is
+    /// to be opened (the status line has been refreshed). Without the USB
+    /// search: false.
+    virtual bool ConnectUsbPrinter(std::string& /*portName*/);
 
     /// The framework's opening of a file as the single document: no question
     /// about unsaved changes, an open document of the same path is only
@@ -195,6 +264,9 @@ protected:
 
 private:
     bool CreateDocumentTemplate();
+    /// ConnectPrinter's steps; a failing examined member throws _com_error.
+    void ApplySettingsAndOpenPort();
+    void DisconnectSink();
     void OpenProfile();
 
     IMessageBox& m_messageBox;
@@ -206,6 +278,9 @@ private:
     std::unique_ptr<CMarquenDoc> m_pDocument;
     bool m_bMainWindow = false;
     std::string m_strStatusText;
+    ICommMessageTarget* m_pCommView = nullptr;
+    /// The component library was initialised by the constructor.
+    bool m_bComInitialized = false;
 };
 
 /// Folder of the running program file (from /proc/self/exe), without a

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+struct ICommunication;
+
 /// Texts of the string table that the document shows.
 namespace doc_strings {
 inline constexpr int IDS_UNKNOWN_OUTPUT_TYPE = 61211;
@@ -92,6 +94,13 @@ public:
     /// (message shown) or when the encoder fails (no message). The stream is the
     /// caller's.
     bool BuildDownloadStream(std::vector<uint8_t>& stream);
+    /// Asks the printer, through pComm, for the status of logo slot nLogo
+    /// (Logo status, 4 reply bytes, bounded by the object's read time-out) and
+    /// shows what went wrong: no usable reply, no logo stored, or a checksum
+    /// other than wChecksum. True, with nothing shown, when the printer holds
+    /// the logo with checksum wChecksum. A COM error of the object, or a null
+    /// pComm (E_POINTER), is thrown as _com_error.
+    bool VerifyLogoChecksum(int nLogo, uint16_t wChecksum, ICommunication* pComm);
 
     // --- Saving --------------------------------------------------------------
     /// Writes the output picture in the current output type to path, or to the

@@ -1,0 +1,452 @@
+#include "download_page.h"
+
+#include "command_ids.h"
+#include "marquen_app.h"
+#include "picture_file.h"
+
+#include <algorithm>
+#include <array>
+
+using namespace printer_commands;
+
+namespace {
+
+// Every control that SetTransferState enables or disables.
+constexpr std::array<int, 11> kTransferControls = {
+    IDC_ERASE,  IDC_UPLOAD,      IDC_DOWNLOAD, IDC_PRINT,   IDC_SETUP,   IDC_REFRESH,
+    IDC_LOGO_NUMBER, IDC_X1H_X1W, IDC_X1H_X2W, IDC_X2H_X1W, IDC_X2H_X2W,
+};
+
+constexpr int kLogoCount = 256;
+// The memory figures come in steps of 64 kbytes.
+constexpr int kMemoryStepKbytes = 64;
+// Setup's largest size for a printer that cannot report its total memory.
+constexpr int kVersion0MaxSize = 1024;
+
+// The printer answers Upload with 6A and a bitmap file: the letter j, then
+// the signature "BM" and the file-size field of the bitmap file header.
+constexpr uint8_t kUploadAnswer = 0x6A;
+constexpr size_t kUploadHeaderBytes = 7;
+// The smallest monochrome bitmap file: file header 14, information header 40,
+// two palette entries 8. A smaller announced size holds no picture (and 0
+// would leave nothing to count the progress against).
+constexpr uint32_t kMinBitmapFileBytes = 62;
+// The most any printer of this command set can store (255 x 64 kbytes); a
+// larger announced size is no logo and is not allocated.
+constexpr uint32_t kMaxUploadBytes = 255u * 64u * 1024u;
+
+struct WaitCursor {
+    explicit WaitCursor(IDownloadPageControls& controls) : m_controls(controls) { m_controls.BeginWaitCursor(); }
+    ~WaitCursor() { m_controls.EndWaitCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+    IDownloadPageControls& m_controls;
+};
+
+ICommunication* RequireComm(ICommunication* comm)
+{
+    if (comm == nullptr)
+        _com_issue_errorex(E_POINTER, nullptr, IID_ICommunication);
+    return comm;
+}
+
+}  // namespace
+
+CDownloadPage::CDownloadPage(CMarquenApp& app, IDownloadPageControls& controls, IMemorySizeDlgRunner& memoryDialog)
+    : m_strAbort(printer_strings::kAbort), m_app(app), m_controls(controls), m_memoryDialog(memoryDialog)
+{
+}
+
+CDownloadPage::~CDownloadPage()
+{
+    // The object may still read the array of a download that never reported
+    // its end; the abort waits for its writer to stop.
+    if (m_transferArray && Comm() != nullptr)
+        Comm()->AbortTransfert();
+}
+
+template <typename Handler>
+void CDownloadPage::Guarded(Handler&& handler)
+{
+    try {
+        handler();
+    } catch (const _com_error& error) {
+        m_app.ReportComError(error);
+    }
+}
+
+void CDownloadPage::ShowMessage(const std::string& text)
+{
+    m_app.GetMessageBox().ShowMessage(text, MessageButtons::Ok, MessageIcon::Warning);
+}
+
+ICommunication* CDownloadPage::Comm() const
+{
+    return m_app.m_pComm.Get();
+}
+
+CMarquenDoc* CDownloadPage::Document() const
+{
+    return m_app.GetDocument();
+}
+
+// --- Page creation -------------------------------------------------------------
+
+void CDownloadPage::OnInitDialog()
+{
+    Guarded([&] { RefreshMemory(); });
+    for (int n = 0; n < kLogoCount; ++n)
+        m_controls.AddLogoNumber(std::to_string(n));
+    m_controls.CheckRadioButton(IDC_X1H_X1W, IDC_X2H_X2W, IDC_X1H_X1W);
+    // Printers of "Version" 0 cannot send a logo back.
+    m_controls.ShowControl(IDC_UPLOAD, m_app.m_nVersion != 0);
+}
+
+// --- Download ------------------------------------------------------------------
+
+bool CDownloadPage::SelectLogo()
+{
+    int selection = m_controls.GetLogoSelection();
+    if (selection < 0 || selection >= kLogoCount) {
+        ShowMessage(printer_strings::kSelectLogoNumber);
+        m_controls.SetFocusTo(IDC_LOGO_NUMBER);
+        return false;
+    }
+    return WriteCommand(Comm(), printer_commands::SelectLogo(static_cast<uint8_t>(selection))) == kWriteSent;
+}
+
+void CDownloadPage::OnDownload()
+{
+    Guarded([&] {
+        if (m_controls.GetControlText(IDC_DOWNLOAD) == m_strAbort) {
+            ThrowIfFailed(RequireComm(Comm())->AbortTransfert(), IID_ICommunication);
+            // The abort has waited for the writer: the array is free.
+            ReleaseTransferArray();
+            OnTransferProgress(0, IDC_DOWNLOAD);
+            return;
+        }
+        if (!SelectLogo()) {
+            ShowMessage(printer_strings::kCommunicationFailure);
+            return;
+        }
+        CMarquenDoc* doc = Document();
+        std::vector<uint8_t> stream;
+        if (doc == nullptr || !doc->BuildDownloadStream(stream))
+            return;
+        // One pass over exactly the bytes that go out, rounding included.
+        m_wChecksum = LogoChecksum(stream);
+        ByteArray array(stream, stream.size());
+        std::vector<uint8_t>().swap(stream);
+        if (WritePackets(Comm(), array, static_cast<LONG>(array.Get()->rgsabound[0].cElements)) != kWriteSent) {
+            ShowMessage(printer_strings::kCommunicationFailure);
+            return;
+        }
+        // An earlier array is let go only now: the object ends a transfer
+        // still running before it starts the next.
+        m_transferArray = std::move(array);
+    });
+}
+
+void CDownloadPage::OnTransferProgress(int nPercent, int nButtonId)
+{
+    bool busy = nPercent != 0 && nPercent != 100;
+    m_controls.EnableCommunicationPage(!busy);
+    // The bar follows last, even when the check below fails.
+    struct ProgressLast {
+        IDownloadPageControls& controls;
+        int percent;
+        ~ProgressLast() { controls.SetProgressPos(percent); }
+    } progressLast{m_controls, nPercent};
+
+    if (nButtonId == IDC_DOWNLOAD) {
+        SetTransferState(!busy, IDC_DOWNLOAD);
+        if (nPercent == 100) {
+            // The object has written the last packet: it reads the array no more.
+            ReleaseTransferArray();
+            int selection = m_controls.GetLogoSelection();
+            CMarquenDoc* doc = Document();
+            if (doc != nullptr && selection >= 0 && selection < kLogoCount)
+                doc->VerifyLogoChecksum(selection, m_wChecksum, Comm());
+            QueryFreeLogoMemory();
+        }
+        return;
+    }
+    if (busy) {
+        m_controls.SetTimer(kUploadWatchTimerId, kUploadWatchTimerMs);
+        SetTransferState(false, IDC_NO_BUTTON);
+    } else {
+        SetTransferState(true, nButtonId);
+    }
+}
+
+void CDownloadPage::SetTransferState(bool bIdle, int nButtonId)
+{
+    if (bIdle) {
+        for (int id : kTransferControls)
+            m_controls.EnableControl(id, true);
+        switch (nButtonId) {
+        case IDC_ERASE:
+            // The caption comes back even when the query fails.
+            try {
+                QueryFreeLogoMemory();
+            } catch (...) {
+                m_controls.SetControlText(IDC_ERASE, printer_strings::kErase);
+                throw;
+            }
+            m_controls.SetControlText(IDC_ERASE, printer_strings::kErase);
+            break;
+        case IDC_UPLOAD:
+            m_controls.SetControlText(IDC_UPLOAD, printer_strings::kUpload);
+            break;
+        case IDC_DOWNLOAD:
+            m_controls.SetControlText(IDC_DOWNLOAD, printer_strings::kDownload);
+            break;
+        default:
+            break;
+        }
+        return;
+    }
+    for (int id : kTransferControls)
+        m_controls.EnableControl(id, id == nButtonId);
+    switch (nButtonId) {
+    case IDC_ERASE:
+    case IDC_UPLOAD:
+    case IDC_DOWNLOAD:
+        m_controls.SetControlText(nButtonId, m_strAbort);
+        break;
+    case IDC_NO_BUTTON:
+        m_controls.SetControlText(IDC_UPLOAD, m_strAbort);
+        break;
+    default:
+        break;
+    }
+}
+
+void CDownloadPage::OnTimer(unsigned nId)
+{
+    if (nId != kUploadWatchTimerId)
+        return;
+    Guarded([&] {
+        m_controls.KillTimer(kUploadWatchTimerId);
+        SetTransferState(m_controls.GetProgressPos() == 100, IDC_UPLOAD);
+    });
+}
+
+void CDownloadPage::OnCommProgress(int nPercent)
+{
+    Guarded([&] { OnTransferProgress(nPercent, IDC_DOWNLOAD); });
+}
+
+void CDownloadPage::OnCommError()
+{
+    Guarded([&] {
+        ShowMessage(printer_strings::kDownloadStopped);
+        // The writer has stopped at the failed packet.
+        ReleaseTransferArray();
+        OnTransferProgress(0, IDC_DOWNLOAD);
+    });
+}
+
+// --- Upload and the printer's unasked bytes --------------------------------------
+
+void CDownloadPage::OnUpload()
+{
+    Guarded([&] {
+        if (m_controls.GetControlText(IDC_UPLOAD) == m_strAbort) {
+            ThrowIfFailed(RequireComm(Comm())->AbortTransfert(), IID_ICommunication);
+            m_app.StartUpload(-1);
+            OnTransferProgress(0, IDC_UPLOAD);
+            return;
+        }
+        if (!SelectLogo()) {
+            ShowMessage(printer_strings::kCommunicationFailure);
+            return;
+        }
+        // A new request starts over: what is left of an earlier answer that
+        // never completed would otherwise swallow this one.
+        m_app.StartUpload(-1);
+        if (WriteCommand(Comm(), UploadLogo()) != kWriteSent)
+            ShowMessage(printer_strings::kCommunicationFailure);
+    });
+}
+
+long CDownloadPage::OnCommBytes(const uint8_t* bytes, size_t nLength)
+{
+    if (bytes == nullptr || nLength == 0)
+        return 0;
+    Guarded([&] { OnReceivedBytes(bytes, nLength); });
+    return 0;
+}
+
+void CDownloadPage::OnReceivedBytes(const uint8_t* bytes, size_t nLength)
+{
+    // While a logo comes in, every byte is the logo's: a slice that happens
+    // to read 0D, 6A 00 00 or 6A 42 4D is picture data, not an answer.
+    const bool uploading = m_app.IsUploadInProgress();
+    int percent = m_app.AppendUpload(bytes, nLength);
+    if (percent != 0)
+        OnTransferProgress(percent, IDC_UPLOAD);
+    if (percent == 100)
+        CompleteUpload();
+    if (uploading)
+        return;
+
+    if (nLength == 1) {
+        if (bytes[0] == kEraseFinished)
+            SetTransferState(true, IDC_ERASE);
+        return;
+    }
+    if (nLength == 3 && bytes[0] == kUploadAnswer && bytes[1] == 0 && bytes[2] == 0) {
+        ShowMessage(printer_strings::kNoLogoAtLocation);
+        return;
+    }
+    if (nLength >= kUploadHeaderBytes && bytes[0] == kUploadAnswer && bytes[1] == 'B' && bytes[2] == 'M') {
+        uint32_t size = uint32_t{bytes[3]} | uint32_t{bytes[4]} << 8 | uint32_t{bytes[5]} << 16 |
+                        uint32_t{bytes[6]} << 24;
+        if (size < kMinBitmapFileBytes || size > kMaxUploadBytes) {
+            ShowMessage(printer_strings::kUploadNotAPicture);
+            return;
+        }
+        m_app.StartUpload(static_cast<int>(size));
+        if (!m_app.IsUploadInProgress()) {
+            ShowMessage(picture_messages::kMemoryAllocation);
+            return;
+        }
+        // The bitmap file starts after the 6A.
+        int first = m_app.AppendUpload(bytes + 1, nLength - 1);
+        if (first == 100) {
+            // The whole file came in one block: nothing more will follow.
+            OnTransferProgress(100, IDC_UPLOAD);
+            CompleteUpload();
+            return;
+        }
+        OnTransferProgress(0, IDC_UPLOAD);
+    }
+}
+
+void CDownloadPage::CompleteUpload()
+{
+    if (CMarquenDoc* doc = Document())
+        doc->LoadInputFromMemory(m_app.GetUploadBuffer(), static_cast<size_t>(m_app.GetUploadSize()));
+    m_app.StartUpload(-1);
+}
+
+// --- Erase and Print ------------------------------------------------------------
+
+void CDownloadPage::OnErase()
+{
+    Guarded([&] {
+        if (m_controls.GetControlText(IDC_ERASE) == m_strAbort) {
+            SetTransferState(true, IDC_ERASE);
+        } else {
+            // The printer's 0D must not be taken for logo data.
+            m_app.StartUpload(-1);
+            SetTransferState(false, IDC_ERASE);
+        }
+        if (WriteCommand(Comm(), EraseLogos()) != kWriteSent)
+            ShowMessage(printer_strings::kCommunicationFailure);
+    });
+}
+
+void CDownloadPage::OnPrint()
+{
+    Guarded([&] {
+        if (!SelectLogo()) {
+            ShowMessage(printer_strings::kCommunicationFailure);
+            return;
+        }
+        uint8_t mode = 0;
+        constexpr std::array<int, 4> kRadios = {IDC_X1H_X1W, IDC_X1H_X2W, IDC_X2H_X1W, IDC_X2H_X2W};
+        for (size_t i = 0; i < kRadios.size(); ++i) {
+            if (m_controls.IsButtonChecked(kRadios[i]))
+                mode = static_cast<uint8_t>(i);
+        }
+        if (WriteCommand(Comm(), PrintLogo(mode)) != kWriteSent)
+            ShowMessage(printer_strings::kCommunicationFailure);
+    });
+}
+
+// --- Memory ---------------------------------------------------------------------
+
+void CDownloadPage::OnRefresh()
+{
+    Guarded([&] { RefreshMemory(); });
+}
+
+void CDownloadPage::RefreshMemory()
+{
+    WaitCursor wait(m_controls);
+    m_nTotalMemory = QueryTotalMemory();
+    QueryLogoArea();
+    QueryFreeLogoMemory();
+}
+
+int CDownloadPage::QueryTotalMemory()
+{
+    if (m_app.m_nVersion == 0)
+        return 0;
+    Reply reply = RequestReply(Comm(), ReadTotalMemory());
+    if (!reply.Has(1))
+        return 0;
+    int kbytes = reply.bytes[0] * kMemoryStepKbytes;
+    m_controls.SetControlText(IDC_TOTAL_MEMORY, std::to_string(kbytes));
+    return kbytes;
+}
+
+int CDownloadPage::QueryLogoArea()
+{
+    if (m_app.m_nVersion == 0)
+        return 0;
+    Reply reply = RequestReply(Comm(), ReadLogoArea());
+    if (!reply.Has(3))
+        return 0;
+    int kbytes = reply.bytes[1] * kMemoryStepKbytes;
+    m_controls.SetControlText(IDC_LOGO_AREA, std::to_string(kbytes));
+    return kbytes;
+}
+
+void CDownloadPage::QueryFreeLogoMemory()
+{
+    Reply reply = RequestReply(Comm(), ReadFreeLogoMemory());
+    if (!reply.bResult || reply.lRead <= 0)
+        return;
+    // Text, ended by a 00 byte or by the reply's end.
+    auto end = std::find(reply.bytes.begin(), reply.bytes.end(), uint8_t{0});
+    m_controls.SetControlText(IDC_FREE_MEMORY, std::string(reply.bytes.begin(), end));
+}
+
+void CDownloadPage::OnSetup()
+{
+    Guarded([&] {
+        CMemorySizeDlg dlg(m_app.GetMessageBox());
+        dlg.m_nMaxSize = m_app.m_nVersion != 0 ? m_nTotalMemory : kVersion0MaxSize;
+        if (m_memoryDialog.DoModal(dlg) != IDOK)
+            return;
+        WaitCursor wait(m_controls);
+        int steps = std::clamp(dlg.m_nSize / kMemoryStepKbytes, 0, 255);
+        Reply reply = RequestReply(Comm(), SetLogoArea(static_cast<uint8_t>(steps)));
+        if (!reply.Has(1))
+            ShowMessage(printer_strings::kCommunicationFailure);
+        else if (reply.bytes[0] != kSetLogoAreaAccepted)
+            ShowMessage(printer_strings::kPrinterReturnedError);
+        RefreshMemory();
+    });
+}
+
+// --- The view's forwarding --------------------------------------------------------
+
+long ForwardCommMessage(CDownloadPage& page, uint32_t message, uintptr_t wParam, intptr_t lParam)
+{
+    switch (message) {
+    case WM_COMM_PROGRESS:
+        page.OnCommProgress(static_cast<int>(wParam));
+        return 0;
+    case WM_COMM_ERROR:
+        page.OnCommError();
+        return 0;
+    case WM_COMM_BYTES:
+        return page.OnCommBytes(reinterpret_cast<const uint8_t*>(lParam), static_cast<size_t>(wParam));
+    default:
+        return 0;
+    }
+}
