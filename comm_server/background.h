@@ -1,0 +1,120 @@
+#pragma once
+// What a Communication object shares with its background threads. Each
+// thread holds its own counted reference to the state it uses and never a
+// pointer to the object, so an object that goes (or a thread that outlives
+// the wait for its end) never leaves a thread on freed memory; kernel
+// handles are never reused, so a thread that still holds a closed one only
+// sees its waits fail, and ends.
+#include "com/com.h"
+#include "kernel/kernel.h"
+#include "receive_queue.h"
+#include "window/message_window.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace quorlink {
+
+/// PortKind values.
+constexpr int kPortSerial = 0;
+constexpr int kPortUsb = 1;
+constexpr int kPortParallel = 2;
+
+/// Settings read by the threads while the caller may change them.
+struct LinkState {
+    std::atomic<int> portKind{kPortSerial};
+    std::atomic<LONG> readTimeout{15000};
+    std::atomic<LONG> writeTimeout{5000};
+
+    /// Time-outs as waits take them: SetTimeout stores any value, and a
+    /// negative one must not become an endless wait.
+    DWORD ReadWait() const { return static_cast<DWORD>(std::max<LONG>(readTimeout.load(), 0)); }
+    DWORD WriteWait() const { return static_cast<DWORD>(std::max<LONG>(writeTimeout.load(), 0)); }
+    /// Read + write time-out: how long a thread is given to end.
+    DWORD EndWait() const {
+        uint64_t sum = uint64_t{ReadWait()} + WriteWait();
+        return static_cast<DWORD>(std::min<uint64_t>(sum, INFINITE - 1));
+    }
+};
+
+/// The receive machinery of one open port: the queue, its lock and the
+/// events of the read thread. The events and the lock are closed when the
+/// last holder lets go (object, read thread, a WriteAndRead in progress).
+struct ReceiveChannel {
+    HANDLE queueLock = nullptr;       ///< QueueLock: mutex around `queue`
+    HANDLE stopEvent = nullptr;       ///< StopEvent: auto reset, ends the read thread
+    HANDLE dataEvent = nullptr;       ///< DataEvent: auto reset, set when bytes are queued
+    HANDLE replyWaitEvent = nullptr;  ///< ReplyWaitEvent: manual reset, holds OnComm back
+    HANDLE abortEvent = nullptr;      ///< the object's AbortEvent (not owned)
+    ReceiveQueue queue;               ///< GUARDED_BY(queueLock)
+    uint8_t readBuffer[512] = {};     ///< target of the read in flight; read thread only
+
+    ReceiveChannel() = default;
+    ReceiveChannel(const ReceiveChannel&) = delete;
+    ReceiveChannel& operator=(const ReceiveChannel&) = delete;
+    ~ReceiveChannel();
+
+    /// New channel with its lock and events; null when one cannot be made.
+    static std::shared_ptr<ReceiveChannel> Create(HANDLE abortEvent);
+};
+
+/// Starts the read thread of `channel` suspended; the caller sets its
+/// priority and resumes it. Null with the last error on failure.
+HANDLE CreateReadThread(std::shared_ptr<ReceiveChannel> channel, std::shared_ptr<LinkState> link);
+
+/// Bookkeeping of the progress messages the packet writers post, so that the
+/// window can drop those of a transfer that was aborted or superseded.
+/// Messages are handled in the order they were posted, so a count is enough.
+struct ProgressLedger {
+    std::mutex lock;
+    // All GUARDED_BY(lock).
+    uint64_t posted = 0;        ///< messages posted by every writer so far
+    uint64_t handled = 0;       ///< messages the window has taken so far
+    uint64_t dropBelow = 0;     ///< messages numbered below this are not raised
+    uint64_t currentFrom = 0;   ///< first message of the transfer in progress
+};
+
+/// One packetised write: its own copy of the bytes, and everything the
+/// writer thread needs.
+struct PacketTransfer {
+    std::vector<uint8_t> bytes;
+    size_t packetSize = 0;
+    HANDLE abortEvent = nullptr;  ///< the object's AbortEvent (not owned)
+    HWND window = nullptr;        ///< target of WM_PACKET_PROGRESS
+    std::shared_ptr<LinkState> link;
+    std::shared_ptr<ProgressLedger> ledger;
+    /// Set before AbortEvent when the caller (AbortTransfert, ClosePort, a
+    /// new transfer, the object's end) stops the transfer: it then ends
+    /// silently. An abort that comes from elsewhere (a reconnection) ends it
+    /// with OnError, so the client always learns that the transfer is over.
+    std::atomic<bool> stoppedByCaller{false};
+};
+
+/// Starts the packet writer of `transfer` (running). Null with the last
+/// error on failure.
+HANDLE CreatePacketWriter(std::shared_ptr<PacketTransfer> transfer);
+
+/// Percentage of a transfer, truncated; 64-bit so no length overflows.
+constexpr WPARAM ProgressPercent(uint64_t sent, uint64_t total) {
+    return total == 0 ? 100 : static_cast<WPARAM>(sent * 100 / total);
+}
+
+/// Signalled, or closed, or no handle: every case in which a thread must not
+/// go on waiting for more work.
+inline bool IsSetOrGone(HANDLE event) { return WaitForSingleObject(event, 0) != WAIT_TIMEOUT; }
+
+/// A thread of the module: counted while it runs, so the module is not
+/// unloaded under it.
+class ThreadCountGuard {
+public:
+    ThreadCountGuard();
+    ~ThreadCountGuard();
+    ThreadCountGuard(const ThreadCountGuard&) = delete;
+    ThreadCountGuard& operator=(const ThreadCountGuard&) = delete;
+};
+
+}  // namespace quorlink

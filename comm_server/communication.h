@@ -1,0 +1,196 @@
+#pragma once
+// CCommunication: the Communication object. Its members run on the calling
+// thread (any thread: the object aggregates the free-threaded marshaler);
+// its events are raised on the thread that created it, from its hidden
+// window, while that thread pumps messages.
+//
+// Locks, in the order they may be taken:
+//   PortLock (m_portLock)  synchronous writes, and the reopening and closing
+//                          of a USB port on device arrival and removal;
+//   m_apiLock              opening, closing and setting up the connection;
+//   m_writerLock           the packet writer in progress;
+//   m_channelLock          the receive machinery's channel and read thread;
+//   ledger, sinks, lists   leaf locks.
+// No lock of the object is held while an event is raised.
+#include "background.h"
+#include "connection_point.h"
+#include "devices/serial_config.h"
+#include "icommunication.h"
+#include "module_state.h"
+#include "quorlink_typelib.h"
+#include "window/device_notify.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace quorlink {
+
+/// ICommunication's description with external linkage, as a template
+/// argument needs it (defined in communication.cpp from the type library).
+extern const InterfaceDescription kCommunicationDispatch;
+
+/// Whether a port name is a USB one ("USB" first, in any case).
+bool PortNameIsUsb(const std::wstring& name);
+
+/// A timer period as the window layer takes it, for any PeriodOfOnComm.
+inline UINT TimerPeriod(LONG period) { return period < static_cast<LONG>(USER_TIMER_MINIMUM) ? USER_TIMER_MINIMUM : static_cast<UINT>(period); }
+
+class CCommunication final : public DispatchImpl<ICommunication, kCommunicationDispatch>,
+                             public IConnectionPointContainer {
+public:
+    /// New object aggregated by `outer` (null: stands alone), queried for
+    /// `riid`. With an outer object only IID_IUnknown may be asked for.
+    /// Creates the hidden window on the calling thread.
+    static HRESULT Create(IUnknown* outer, REFIID riid, void** ppv);
+
+    // IUnknown: the controlling unknown's.
+    HRESULT QueryInterface(REFIID riid, void** ppv) override { return m_outer->QueryInterface(riid, ppv); }
+    ULONG AddRef() override { return m_outer->AddRef(); }
+    ULONG Release() override { return m_outer->Release(); }
+
+    // ICommunication.
+    HRESULT OpenPort(BSTR sPortName, LONG* pRC) override;
+    HRESULT get_Baudrate(tBaudRate* pVal) override;
+    HRESULT put_Baudrate(tBaudRate newVal) override;
+    HRESULT get_Parity(tParity* pVal) override;
+    HRESULT put_Parity(tParity newVal) override;
+    HRESULT get_Stopbits(tStopBits* pVal) override;
+    HRESULT put_Stopbits(tStopBits newVal) override;
+    HRESULT get_Databits(tDataBits* pVal) override;
+    HRESULT put_Databits(tDataBits newVal) override;
+    HRESULT get_Handshaking(tHandshaking* pVal) override;
+    HRESULT put_Handshaking(tHandshaking newVal) override;
+    HRESULT ClosePort() override;
+    HRESULT WritePort(SAFEARRAY** pBuffer, LONG lLength, LONG* plWritten, LONG lPacketSize, LONG* pRC) override;
+    HRESULT get_RealTime(LONG* pVal) override;
+    HRESULT put_RealTime(LONG newVal) override;
+    HRESULT get_Opened(LONG* pVal) override;
+    HRESULT GetComPorts(VARIANT* plistComPorts, LONG* plNbPorts) override;
+    HRESULT GetLptPorts(VARIANT* plistLptPorts, LONG* plNbPorts) override;
+    HRESULT SearchUSBVantrexPrinter(BSTR* sDriver, LONG* bConnected) override;
+    HRESULT WriteAndRead(VARIANT* pBuffer, LONG lWritten, LONG* plRead, LONG* pbResult) override;
+    HRESULT AbortTransfert() override;
+    HRESULT SetTimeout(LONG lReadTimeout, LONG lWriteTimeout) override;
+    HRESULT GetTimeout(LONG* plReadTimeout, LONG* plWriteTimeout) override;
+    HRESULT get_PeriodOfOnComm(LONG* pVal) override;
+    HRESULT put_PeriodOfOnComm(LONG newVal) override;
+    HRESULT UpdateUSBDriver(BSTR bstrDriverLocation, LONG* plResult) override;
+
+    // IConnectionPointContainer.
+    HRESULT EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;
+    HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override;
+
+    /// Window procedure of the object's hidden window (its owner thread).
+    static LRESULT WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+private:
+    explicit CCommunication(IUnknown* outer);
+    ~CCommunication();
+    CCommunication(const CCommunication&) = delete;
+    CCommunication& operator=(const CCommunication&) = delete;
+
+    HRESULT Initialise();
+
+    /// The non-delegating unknown; its count is the object's life.
+    class InnerUnknown final : public IUnknown {
+    public:
+        explicit InnerUnknown(CCommunication& owner) : m_owner(owner) {}
+        HRESULT QueryInterface(REFIID riid, void** ppv) override;
+        ULONG AddRef() override { return ++m_references; }
+        ULONG Release() override;
+        /// A reference only while the object is not already being destroyed.
+        bool TryAddRef();
+
+    private:
+        CCommunication& m_owner;
+        std::atomic<ULONG> m_references{1};
+    };
+
+    // Connection (connection.cpp).
+    bool ConnectionSetup();               // m_apiLock held
+    bool TakeDefaultConfiguration(const DCB& dcb);  // m_apiLock held
+    void FailOpen();                      // m_apiLock held
+    bool IsOpenedAndConnected() const;
+    HRESULT PutLineProperty(LineProperty property, LONG value);
+    HANDLE AbortEventHandle() const { return m_abortEvent.load(); }
+
+    // Writing (writing.cpp).
+    LONG WriteSynchronously(SAFEARRAY* array, LONG length, LONG* plWritten, HRESULT& hr);
+    HRESULT StartTransfer(SAFEARRAY* array, LONG length, LONG packetSize, LONG* pRC);
+    /// Ends the packet writer (stopped by the caller: no further progress
+    /// event of it is raised). False when it did not end within read +
+    /// write time-out. m_writerLock held.
+    bool EndTransferLocked();
+    void EndTransfer();
+
+    // Receiving and events (receiving.cpp).
+    bool StartReceiving();  // m_apiLock held
+    void StopReceiving();   // m_apiLock held
+    std::shared_ptr<ReceiveChannel> CurrentChannel();
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);  // window thread
+    void OnTimerTick();
+    void OnPacketProgress(WPARAM percent, LPARAM errorFlag);
+    void OnReceivedBlock(WPARAM count, LPARAM buffer);
+    void RaiseOnComm(SAFEARRAY* array, LONG length);
+
+    // Port lists (port_lists.cpp).
+    void RefreshPortLists();  // m_portListLock held
+    HRESULT FillPortList(bool serial, VARIANT* list, LONG* count);
+
+    // Window and device notifications (notification_window.cpp).
+    HRESULT CreateHiddenWindow();
+    void DestroyHiddenWindow();
+    void OnDeviceChange(WPARAM event, LPARAM record);
+
+    InnerUnknown m_inner{*this};
+    IUnknown* const m_outer;
+    IUnknown* m_marshaler = nullptr;
+    EventConnectionPoint m_eventPoint;
+
+    // The window and PortLock live together (PortLock is made with the window).
+    HWND m_window = nullptr;
+    bool m_portLockReady = false;
+    CRITICAL_SECTION m_portLock;
+
+    std::mutex m_apiLock;
+    // GUARDED_BY(m_apiLock).
+    std::wstring m_portName;
+    int m_serialIndex = 0;
+    int m_parallelIndex = 0;
+    int m_realTimeFlag = 0;
+    int m_usbDevice = 0;
+    int m_usbInterruptIn = 0;   ///< the two values Comm_UpdateConnection may update
+    int m_usbInterruptOut = 1;
+    /// Read without the lock by the gets and the background code.
+    std::atomic<HANDLE> m_abortEvent{nullptr};
+    std::atomic<int> m_baudCode{4};       // 9600
+    std::atomic<int> m_parityCode{0};
+    std::atomic<int> m_stopBitsCode{0};
+    std::atomic<int> m_dataBitsCode{3};   // 8 bits
+    std::atomic<int> m_handshakeCode{0};
+    std::atomic<bool> m_settingsFlag{false};
+    std::atomic<LONG> m_realTimeValue{0};
+    std::atomic<LONG> m_periodOfOnComm{200};
+    const std::shared_ptr<LinkState> m_link;
+
+    std::mutex m_writerLock;
+    // GUARDED_BY(m_writerLock).
+    HANDLE m_writerThread = nullptr;
+    std::shared_ptr<PacketTransfer> m_transfer;
+    const std::shared_ptr<ProgressLedger> m_ledger;
+
+    std::mutex m_channelLock;
+    // GUARDED_BY(m_channelLock).
+    std::shared_ptr<ReceiveChannel> m_channel;
+    HANDLE m_readThread = nullptr;
+
+    std::mutex m_portListLock;
+    // GUARDED_BY(m_portListLock).
+    std::vector<std::wstring> m_comPorts;
+    std::vector<std::wstring> m_lptPorts;
+};
+
+}  // namespace quorlink

@@ -1,0 +1,70 @@
+#pragma once
+// The object's one connection point, for _ICommunicationEvents: any number
+// of sinks in a growable array, each event delivered to every sink in the
+// order they were advised.
+#include "com/com.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace quorlink {
+
+class EventConnectionPoint final : public IConnectionPoint {
+public:
+    /// `controlling` counts the references of this sub-object; `container`
+    /// is what GetConnectionPointContainer hands out. Both are the object's.
+    EventConnectionPoint(IUnknown* controlling, IConnectionPointContainer* container);
+    ~EventConnectionPoint();
+    EventConnectionPoint(const EventConnectionPoint&) = delete;
+    EventConnectionPoint& operator=(const EventConnectionPoint&) = delete;
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override;
+    ULONG AddRef() override { return m_controlling->AddRef(); }
+    ULONG Release() override { return m_controlling->Release(); }
+
+    HRESULT GetConnectionInterface(IID* pIID) override;
+    HRESULT GetConnectionPointContainer(IConnectionPointContainer** ppCPC) override;
+    /// Takes the sink's _ICommunicationEvents (or IDispatch) interface;
+    /// CONNECT_E_CANNOTCONNECT when it has neither. Any thread.
+    HRESULT Advise(IUnknown* pUnkSink, DWORD* pdwCookie) override;
+    /// CONNECT_E_NOCONNECTION for an unknown cookie. Once it returns, the
+    /// sink gets no further event: when another thread is delivering one to
+    /// it, Unadvise waits for that call to end (at most 10 s).
+    HRESULT Unadvise(DWORD dwCookie) override;
+    HRESULT EnumConnections(IEnumConnections** ppEnum) override;
+
+    /// Raises event `id` on every sink, in advice order, through
+    /// IDispatch::Invoke with `args` (already in reverse order). Result and
+    /// exception information are ignored. Called on the window's thread,
+    /// with no lock of the object held (a sink may call back in).
+    void Fire(DISPID id, VARIANTARG* args, UINT count);
+    /// Drops every sink; for the object's end.
+    void UnadviseAll();
+
+private:
+    struct Connection {
+        DWORD cookie;
+        IDispatch* sink;  // one reference held
+    };
+    struct Delivery {
+        DWORD cookie;
+        std::thread::id thread;
+    };
+    bool IsAdvised(DWORD cookie) const;  // m_lock held
+
+    IUnknown* const m_controlling;
+    IConnectionPointContainer* const m_container;
+    mutable std::mutex m_lock;
+    std::condition_variable m_deliveryEnded;
+    // All GUARDED_BY(m_lock).
+    std::vector<Connection> m_connections;
+    std::vector<Delivery> m_deliveries;  ///< calls into sinks in progress
+    DWORD m_nextCookie = 1;
+};
+
+/// An enumerator of one connection point, for EnumConnectionPoints.
+HRESULT CreateConnectionPointEnumerator(IConnectionPoint* point, IEnumConnectionPoints** ppEnum);
+
+}  // namespace quorlink

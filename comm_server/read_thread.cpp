@@ -1,0 +1,182 @@
+// The read thread: reads the port 512 bytes at a time through the port
+// library's receive handle and OVERLAPPED, and queues what it reads.
+#include "background.h"
+#include "fundaport.h"
+#include "module_state.h"
+
+#include <chrono>
+#include <new>
+
+namespace quorlink {
+
+ThreadCountGuard::ThreadCountGuard() { ++RunningThreadCount(); }
+ThreadCountGuard::~ThreadCountGuard() { --RunningThreadCount(); }
+
+ReceiveChannel::~ReceiveChannel() {
+    for (HANDLE handle : {queueLock, stopEvent, dataEvent, replyWaitEvent}) {
+        if (handle)
+            CloseHandle(handle);
+    }
+}
+
+std::shared_ptr<ReceiveChannel> ReceiveChannel::Create(HANDLE abortEvent) {
+    auto channel = std::make_shared<ReceiveChannel>();
+    channel->abortEvent = abortEvent;
+    channel->queueLock = CreateMutex(nullptr, FALSE, nullptr);
+    channel->stopEvent = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+    channel->dataEvent = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+    channel->replyWaitEvent = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+    if (!channel->queueLock || !channel->stopEvent || !channel->dataEvent || !channel->replyWaitEvent)
+        return nullptr;
+    return channel;
+}
+
+namespace {
+
+constexpr DWORD kReadChunk = 512;
+constexpr DWORD kParallelPause = 100;
+/// Between two read loops the thread looks this often whether it may read
+/// again (see WaitBeforeNextLoop).
+constexpr DWORD kRestartPoll = 100;
+
+struct ReadThreadContext {
+    std::shared_ptr<ReceiveChannel> channel;
+    std::shared_ptr<LinkState> link;
+    ThreadCountGuard counted;
+};
+
+bool Acquired(DWORD wait) { return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED_0; }
+
+void QueueBytes(ReceiveChannel& channel, const LinkState& link, DWORD count) {
+    if (count == 0 || Comm_IsDevicePresent() != 1)
+        return;
+    if (!Acquired(WaitForSingleObject(channel.queueLock, link.ReadWait())))
+        return;
+    channel.queue.Append(std::span<const uint8_t>(channel.readBuffer, count));
+    ReleaseMutex(channel.queueLock);
+    SetEvent(channel.dataEvent);
+}
+
+class ReadLoop {
+public:
+    ReadLoop(ReceiveChannel& channel, const LinkState& link)
+        : m_channel(channel), m_link(link), m_overlapped(Comm_GetOverlappedRX()) {}
+
+    // A read still in flight targets the channel's buffer through the port
+    // library's OVERLAPPED; it is cancelled whenever the loop ends, so no
+    // read of this loop completes into the buffer later.
+    ~ReadLoop() {
+        if (m_pending)
+            CancelIoEx(m_port, m_overlapped);
+    }
+
+    void Run() {
+        for (;;) {
+            if (m_link.portKind.load() == kPortParallel) {
+                // A parallel port is read at most every second pass, and only
+                // when it can be read at all.
+                if (WaitForSingleObject(m_channel.abortEvent, kParallelPause) != WAIT_TIMEOUT)
+                    return;
+                if (!m_pending) {
+                    ResetEvent(m_overlapped->hEvent);
+                    m_readNow = m_toggle && Comm_IsBidirectional() != 0;
+                    m_toggle = !m_toggle;
+                }
+            } else if (!m_pending) {
+                m_readNow = true;
+                ResetEvent(m_overlapped->hEvent);
+            }
+
+            if (m_readNow) {
+                m_readNow = false;
+                m_port = Comm_GethCommPortRX();
+                DWORD count = 0;
+                if (Comm_ReadPort(m_port, m_channel.readBuffer, kReadChunk, &count, m_overlapped)) {
+                    m_pending = false;
+                    QueueBytes(m_channel, m_link, count);
+                } else if (GetLastError() == ERROR_IO_PENDING) {
+                    m_pending = true;
+                } else {
+                    return;
+                }
+            }
+
+            if (IsSetOrGone(m_channel.abortEvent))
+                return;
+            if (!m_pending)
+                continue;
+
+            HANDLE waits[2] = {m_overlapped->hEvent, m_channel.abortEvent};
+            DWORD wait = WaitForMultipleObjects(2, waits, FALSE, m_link.ReadWait());
+            if (wait == WAIT_OBJECT_0) {
+                DWORD count = 0;
+                BOOL done = GetOverlappedResult(m_port, m_overlapped, &count, FALSE);
+                m_pending = false;
+                if (!done)
+                    return;
+                QueueBytes(m_channel, m_link, count);
+            } else if (wait != WAIT_TIMEOUT) {
+                return;  // AbortEvent, or the wait failed
+            }
+        }
+    }
+
+private:
+    ReceiveChannel& m_channel;
+    const LinkState& m_link;
+    OVERLAPPED* const m_overlapped;
+    HANDLE m_port = nullptr;
+    bool m_pending = false;
+    bool m_readNow = false;
+    bool m_toggle = false;
+};
+
+// Waits after a read loop has ended, at most read + write time-out, for
+// StopEvent. True: the thread is to end.
+//
+// A loop ends on AbortEvent too (a reconnection, an aborted transfer), and a
+// fixed pause would leave the port unread for that whole time after every
+// such event: a reply to the next command would sit unread and the client's
+// WriteAndRead time out. So the wait also ends as soon as AbortEvent is
+// clear again and the port library has a live port to read.
+bool WaitBeforeNextLoop(ReceiveChannel& channel, const LinkState& link) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(link.EndWait());
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        DWORD slice = static_cast<DWORD>(std::clamp<long long>(left, 0, kRestartPoll));
+        DWORD wait = WaitForSingleObject(channel.stopEvent, slice);
+        if (wait != WAIT_TIMEOUT)
+            return true;  // StopEvent, or the channel is gone
+        if (left <= 0)
+            return false;
+        if (WaitForSingleObject(channel.abortEvent, 0) == WAIT_TIMEOUT && Comm_IsDevicePresent() == 1)
+            return false;
+    }
+}
+
+DWORD ReadThreadMain(void* parameter) {
+    std::unique_ptr<ReadThreadContext> context(static_cast<ReadThreadContext*>(parameter));
+    ReceiveChannel& channel = *context->channel;
+    const LinkState& link = *context->link;
+    do {
+        ReadLoop(channel, link).Run();
+    } while (!WaitBeforeNextLoop(channel, link));
+    return 0;
+}
+
+}  // namespace
+
+HANDLE CreateReadThread(std::shared_ptr<ReceiveChannel> channel, std::shared_ptr<LinkState> link) {
+    auto* context = new (std::nothrow) ReadThreadContext{std::move(channel), std::move(link), {}};
+    if (!context) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    HANDLE thread = CreateThread(nullptr, 0, ReadThreadMain, context, CREATE_SUSPENDED, nullptr);
+    if (!thread)
+        delete context;
+    return thread;
+}
+
+}  // namespace quorlink

@@ -1,0 +1,262 @@
+// WritePort (synchronous and packetised), AbortTransfert and WriteAndRead.
+#include "communication.h"
+
+#include "fundaport.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace quorlink {
+namespace {
+
+/// How long a synchronous write waits for the device to take the bytes.
+constexpr DWORD kSynchronousWriteWait = 1000;
+
+/// Bytes an array holds, 0 for anything but one dimension.
+uint64_t ByteCapacity(const SAFEARRAY* array) {
+    return uint64_t{array->rgsabound[0].cElements} * array->cbElements;
+}
+
+/// The one-dimensional array of bytes a WriteAndRead variant holds, by value
+/// or by reference (also through a variant reference); null for anything else.
+SAFEARRAY* ByteArrayOf(VARIANT* variant) {
+    if (!variant)
+        return nullptr;
+    if (variant->vt == (VT_BYREF | VT_VARIANT))
+        variant = variant->pvarVal;
+    if (!variant)
+        return nullptr;
+    SAFEARRAY* array = nullptr;
+    if (variant->vt == (VT_ARRAY | VT_UI1))
+        array = variant->parray;
+    else if (variant->vt == (VT_BYREF | VT_ARRAY | VT_UI1) && variant->pparray)
+        array = *variant->pparray;
+    if (!array || SafeArrayGetDim(array) != 1 || array->cbElements != 1)
+        return nullptr;
+    return array;
+}
+
+bool Acquired(DWORD wait) { return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED_0; }
+
+}  // namespace
+
+HRESULT CCommunication::WritePort(SAFEARRAY** pBuffer, LONG lLength, LONG* plWritten, LONG lPacketSize, LONG* pRC) {
+    SAFEARRAY* array = pBuffer ? *pBuffer : nullptr;
+    if (SafeArrayGetDim(array) != 1)
+        return S_FALSE;
+    if (!pRC)
+        return E_POINTER;
+    *pRC = WRITEPORT_RC_SUCCESS;
+    HANDLE abort = AbortEventHandle();
+    if (!abort) {
+        *pRC = WRITEPORT_RC_FAILED;
+        return S_OK;
+    }
+    // Never more than the array holds.
+    if (lLength < 0 || static_cast<uint64_t>(lLength) > ByteCapacity(array)) {
+        *pRC = WRITEPORT_RC_FAILED;
+        return S_OK;
+    }
+    if (lPacketSize > 0)
+        return StartTransfer(array, lLength, lPacketSize, pRC);
+
+    ResetEvent(abort);
+    HRESULT hr = S_OK;
+    // PortLock is held for at most one synchronous write (1 s) or one
+    // reopening; a generous bound keeps a stuck peer from blocking forever.
+    if (!EnterCriticalSectionTimeout(&m_portLock, m_link->EndWait() + kSynchronousWriteWait)) {
+        *pRC = WRITEPORT_RC_INCOMPLETE;
+        return S_OK;
+    }
+    if (Comm_IsOpened() != 1 || !Comm_IsConnected())
+        *pRC = WRITEPORT_RC_NOT_CONNECTED;
+    else
+        *pRC = WriteSynchronously(array, lLength, plWritten, hr);
+    LeaveCriticalSection(&m_portLock);
+    return hr;
+}
+
+// PortLock held; the port is connected.
+LONG CCommunication::WriteSynchronously(SAFEARRAY* array, LONG length, LONG* plWritten, HRESULT& hr) {
+    if (FAILED(SafeArrayLock(array))) {
+        // Nothing was sent: no success code.
+        hr = S_FALSE;
+        return WRITEPORT_RC_FAILED;
+    }
+    // The write may outlive this call (a time-out leaves it going on in the
+    // background), so it goes out of a copy kept until the next write.
+    std::shared_ptr<std::vector<uint8_t>> bytes;
+    try {
+        const auto* data = static_cast<const uint8_t*>(array->pvData);
+        bytes = std::make_shared<std::vector<uint8_t>>(data, data + length);
+    } catch (const std::bad_alloc&) {
+        SafeArrayUnlock(array);
+        return WRITEPORT_RC_FAILED;
+    }
+    LONG rc;
+    HANDLE port = Comm_GethCommPortTX();
+    OVERLAPPED* overlapped = Comm_GetOverlappedTX();
+    DWORD written = 0;
+    BOOL done;
+    {
+        // Comm_WritePort cancels a write still pending on the shared
+        // OVERLAPPED before it starts this one; only then may that write's
+        // buffer go.
+        std::lock_guard shared(Shared().lock);
+        done = Comm_WritePort(port, bytes->data(), static_cast<DWORD>(length), &written, overlapped);
+        DWORD error = GetLastError();
+        Shared().pendingWrite = bytes;
+        SetLastError(error);
+    }
+    if (done) {
+        if (plWritten)
+            *plWritten = static_cast<LONG>(written);
+        rc = written == static_cast<DWORD>(length) ? WRITEPORT_RC_SUCCESS : WRITEPORT_RC_INCOMPLETE;
+    } else if (GetLastError() == ERROR_IO_PENDING) {
+        HANDLE abort = AbortEventHandle();
+        HANDLE waits[2] = {overlapped->hEvent, abort};
+        DWORD wait = WaitForMultipleObjects(abort ? 2 : 1, waits, FALSE, kSynchronousWriteWait);
+        if (wait == WAIT_OBJECT_0) {
+            SetLastError(ERROR_SUCCESS);
+            GetOverlappedResult(port, overlapped, &written, FALSE);
+            if (plWritten)
+                *plWritten = static_cast<LONG>(written);
+            if (written == static_cast<DWORD>(length))
+                rc = WRITEPORT_RC_SUCCESS;
+            else
+                rc = GetLastError() != ERROR_SUCCESS ? WRITEPORT_RC_FAILED : WRITEPORT_RC_INCOMPLETE;
+        } else if (wait == WAIT_OBJECT_0 + 1) {
+            ResetEvent(abort);
+            rc = WRITEPORT_RC_ABORTED;
+        } else if (wait == WAIT_TIMEOUT) {
+            rc = WRITEPORT_RC_INCOMPLETE;
+        } else {
+            rc = WRITEPORT_RC_FAILED;
+        }
+    } else {
+        rc = WRITEPORT_RC_FAILED;
+    }
+    if (FAILED(SafeArrayUnlock(array)))
+        hr = S_FALSE;
+    return rc;
+}
+
+HRESULT CCommunication::StartTransfer(SAFEARRAY* array, LONG length, LONG packetSize, LONG* pRC) {
+    std::lock_guard writer(m_writerLock);
+    // One transfer at a time: a running one ends before the next begins.
+    if (m_writerThread && !EndTransferLocked()) {
+        *pRC = WRITEPORT_RC_FAILED;
+        return S_OK;
+    }
+    HANDLE abort = AbortEventHandle();
+    ResetEvent(abort);
+
+    // The caller may let the array go as soon as this returns: the writer
+    // sends its own copy.
+    std::shared_ptr<PacketTransfer> transfer;
+    try {
+        transfer = std::make_shared<PacketTransfer>();
+        void* data = nullptr;
+        if (FAILED(SafeArrayAccessData(array, &data))) {
+            *pRC = WRITEPORT_RC_FAILED;
+            return S_FALSE;
+        }
+        const auto* bytes = static_cast<const uint8_t*>(data);
+        try {
+            transfer->bytes.assign(bytes, bytes + length);
+        } catch (...) {
+            SafeArrayUnaccessData(array);
+            throw;
+        }
+        if (FAILED(SafeArrayUnaccessData(array))) {
+            *pRC = WRITEPORT_RC_FAILED;
+            return S_FALSE;
+        }
+    } catch (const std::bad_alloc&) {
+        *pRC = WRITEPORT_RC_FAILED;
+        return S_OK;
+    }
+    transfer->packetSize = static_cast<size_t>(packetSize);
+    transfer->abortEvent = abort;
+    transfer->window = m_window;
+    transfer->link = m_link;
+    transfer->ledger = m_ledger;
+    {
+        std::lock_guard ledger(m_ledger->lock);
+        m_ledger->currentFrom = m_ledger->posted;
+    }
+    HANDLE thread = CreatePacketWriter(transfer);
+    if (!thread) {
+        *pRC = WRITEPORT_RC_FAILED;
+        return S_OK;
+    }
+    m_writerThread = thread;
+    m_transfer = std::move(transfer);
+    return S_OK;
+}
+
+bool CCommunication::EndTransferLocked() {
+    if (!m_writerThread)
+        return true;
+    m_transfer->stoppedByCaller = true;
+    SetEvent(m_transfer->abortEvent);
+    if (WaitForSingleObject(m_writerThread, m_link->EndWait()) != WAIT_OBJECT_0)
+        return false;
+    CloseHandle(m_writerThread);
+    m_writerThread = nullptr;
+    m_transfer.reset();
+    // Progress it posted and the window has not raised yet is not raised.
+    std::lock_guard ledger(m_ledger->lock);
+    m_ledger->dropBelow = m_ledger->posted;
+    return true;
+}
+
+void CCommunication::EndTransfer() {
+    std::lock_guard writer(m_writerLock);
+    EndTransferLocked();
+}
+
+HRESULT CCommunication::AbortTransfert() {
+    EndTransfer();
+    return S_OK;
+}
+
+HRESULT CCommunication::WriteAndRead(VARIANT* pBuffer, LONG lWritten, LONG* plRead, LONG* pbResult) {
+    if (!pbResult)
+        return E_POINTER;
+    *pbResult = 0;
+    if (lWritten == 0 || !IsOpenedAndConnected())
+        return S_OK;
+    // The reply goes into the same array: it must really be one of bytes.
+    SAFEARRAY* array = ByteArrayOf(pBuffer);
+    std::shared_ptr<ReceiveChannel> channel = CurrentChannel();
+    if (!array || !channel)
+        return S_OK;
+
+    SetEvent(channel->replyWaitEvent);
+    LONG rc = 0;
+    LONG written = 0;
+    HRESULT hr = WritePort(&array, lWritten, &written, 0, &rc);
+    if (hr == S_OK && rc == WRITEPORT_RC_SUCCESS && written == lWritten &&
+        WaitForSingleObject(channel->dataEvent, m_link->ReadWait()) == WAIT_OBJECT_0 &&
+        Acquired(WaitForSingleObject(channel->queueLock, m_link->ReadWait()))) {
+        LONG moved = 0;
+        if (!channel->queue.Empty() && plRead && *plRead > 0 && SUCCEEDED(SafeArrayLock(array))) {
+            // Never more than the array holds, whatever *plRead says.
+            size_t room = std::min<uint64_t>(static_cast<uint64_t>(*plRead), array->rgsabound[0].cElements);
+            moved = static_cast<LONG>(
+                channel->queue.Take(std::span<uint8_t>(static_cast<uint8_t*>(array->pvData), room)));
+            SafeArrayUnlock(array);
+        }
+        ReleaseMutex(channel->queueLock);
+        if (moved > 0)
+            *pbResult = 1;
+        if (plRead)
+            *plRead = moved;
+    }
+    ResetEvent(channel->replyWaitEvent);
+    return S_OK;
+}
+
+}  // namespace quorlink
