@@ -34,5 +34,7 @@ struct Command {
 
 /// info, convert.
 std::span<const Command> PictureCommands();
+/// ports, download, upload, erase, print, memory, set-logo-area.
+std::span<const Command> PrinterCommands();
 
 }  // namespace cli

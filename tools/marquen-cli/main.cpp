@@ -15,6 +15,7 @@ using cli::Command;
 using CommandGroup = std::span<const Command> (*)();
 constexpr CommandGroup kGroups[] = {
     cli::PictureCommands,
+    cli::PrinterCommands,
 };
 
 const Command* FindCommand(std::string_view name)
@@ -50,6 +51,18 @@ void PrintUsage(std::ostream& stream)
     stream << "\n"
               "Picture types: BITMAP, \"EPSON GFX\", LOGO, \"RASTER GFX\", \"RASTER GFX EXT\",\n"
               "or the same with underscores (EPSON_GFX), in any case.\n"
+              "\n"
+              "Line options of the printer commands (defaults: the program's settings):\n"
+              "  --port COMn|LPTn      the port; COMn names a node of the port map\n"
+              "                        ($QUORLINK_PORT_MAP, or $XDG_CONFIG_HOME/quorlink/ports)\n"
+              "  --baud N              4800, 9600, 19200, 38400, 57600 or 115200\n"
+              "  --parity P            none, odd or even\n"
+              "  --stop S              1, 1.5 or 2 stop bits\n"
+              "  --flow F              none, dtr-dsr, dsr, cts or xon-xoff\n"
+              "  --printer-version N   0 for printers without memory queries and upload\n"
+              "  --read-timeout MS     how long a request waits for the printer's reply\n"
+              "  --write-timeout MS    how long a write may take\n"
+              "\n"
               "Exit status: 0 done (a size adjustment is reported on standard error),\n"
               "1 failure (the message is on standard error), 2 bad arguments.\n";
 }

@@ -1,0 +1,122 @@
+#include "console_ui.h"
+
+
+namespace cli {
+
+namespace {
+
+constexpr const char* kPageWindowClass = "MarquenCliDownloadPage";
+
+}  // namespace
+
+MessageAnswer ConsoleMessageBox::ShowMessage(const std::string& text, MessageButtons buttons, MessageIcon)
+{
+    m_texts.push_back(text);
+    m_err << text << '\n';
+    m_err.flush();
+    switch (buttons) {
+    case MessageButtons::YesNo:
+    case MessageButtons::YesNoCancel:
+        return MessageAnswer::Yes;
+    default:
+        return MessageAnswer::Ok;
+    }
+}
+
+ConsolePageControls::ConsolePageControls(std::ostream& err) : m_err(err)
+{
+    m_texts[IDC_ERASE] = printer_strings::kErase;
+    m_texts[IDC_UPLOAD] = printer_strings::kUpload;
+    m_texts[IDC_DOWNLOAD] = printer_strings::kDownload;
+    // Once per process: the class outlives every window made from it.
+    static const bool registered = [] {
+        WNDCLASS windowClass{};
+        windowClass.lpfnWndProc = &ConsolePageControls::WindowProc;
+        windowClass.lpszClassName = kPageWindowClass;
+        return RegisterClass(&windowClass) != 0;
+    }();
+    (void)registered;
+    m_window = CreateWindowEx(0, kPageWindowClass, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    if (m_window != nullptr)
+        SetWindowLongPtr(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+ConsolePageControls::~ConsolePageControls()
+{
+    if (m_window != nullptr)
+        DestroyWindow(m_window);
+}
+
+LRESULT ConsolePageControls::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* self = reinterpret_cast<ConsolePageControls*>(GetWindowLongPtr(window, GWLP_USERDATA));
+    if (message == WM_TIMER && self != nullptr && self->m_page != nullptr) {
+        self->m_page->OnTimer(static_cast<unsigned>(wParam));
+        return 0;
+    }
+    return DefWindowProc(window, message, wParam, lParam);
+}
+
+std::string ConsolePageControls::GetControlText(int nId)
+{
+    auto found = m_texts.find(nId);
+    return found != m_texts.end() ? found->second : std::string();
+}
+
+void ConsolePageControls::SetProgressPos(int nPos)
+{
+    m_progress = nPos;
+    if (!m_showProgress || m_progressShown == nPos)
+        return;
+    m_progressShown = nPos;
+    m_err << "progress: " << nPos << "%\n";
+    m_err.flush();
+}
+
+void ConsolePageControls::SetTimer(unsigned nId, unsigned nElapse)
+{
+    if (m_window != nullptr)
+        ::SetTimer(m_window, nId, nElapse, nullptr);
+}
+
+void ConsolePageControls::KillTimer(unsigned nId)
+{
+    if (m_window != nullptr)
+        ::KillTimer(m_window, nId);
+}
+
+std::optional<std::string> ConsolePageControls::FieldText(int nId) const
+{
+    auto found = m_texts.find(nId);
+    if (found == m_texts.end())
+        return std::nullopt;
+    return found->second;
+}
+
+int ConsoleMemoryDialog::DoModal(CMemorySizeDlg& dlg)
+{
+    m_sizes.clear();
+    m_result.reset();
+    m_selection = -1;
+    dlg.OnInitDialog(*this);
+    const std::string wanted = std::to_string(m_nSize);
+    for (size_t i = 0; i < m_sizes.size(); ++i) {
+        if (m_sizes[i] == wanted)
+            m_selection = static_cast<int>(i);
+    }
+    m_offered = m_selection >= 0;
+    if (!m_offered) {
+        m_err << "marquen-cli: " << m_nSize << " kbytes is not a size this printer offers (";
+        if (m_sizes.empty())
+            m_err << "none";
+        else
+            m_err << m_sizes.front() << " to " << m_sizes.back() << " in steps of 64";
+        m_err << ")\n";
+        dlg.OnCancel(*this);
+    } else {
+        dlg.OnOK(*this);
+    }
+    return m_result.value_or(IDCANCEL);
+}
+
+}  // namespace cli
