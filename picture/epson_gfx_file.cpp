@@ -327,18 +327,11 @@ PictureResult EpsonGfxFile::Identify(std::string& error)
         error = UnknownModeMessage(unknownMode);
         return PR_INVALID;
     }
+    // Bands that no line feed or dot feed follows lie below the measured
+    // height and are clipped; a stream of such bands measures no rows at all
+    // and is an empty picture, as a logo of no columns is.
     if (!printer_stream::FitsPicture(cursor.width, cursor.y)) {
         error = PictureTooLargeMessage(cursor.width, cursor.y);
-        return PR_INVALID;
-    }
-    // An empty picture would be shown as nothing at all; say why instead.
-    if (cursor.y == 0) {
-        // Bands that no line feed or dot feed follows lie below the picture.
-        error = "Error - Epson Graphics file holds no complete band (no line feed after the bit images)";
-        return PR_INVALID;
-    }
-    if (cursor.width == 0) {
-        error = "Error - Epson Graphics file holds an empty picture";
         return PR_INVALID;
     }
     m_nWidth = static_cast<uint32_t>(cursor.width);

@@ -106,11 +106,6 @@ PictureResult RasterGfxExtFile::Identify(std::string& error)
         error = PictureTooLargeMessage(cursor.width, cursor.y);
         return PR_INVALID;
     }
-    // An empty picture would be shown as nothing at all; say why instead.
-    if (cursor.width == 0 || cursor.y == 0) {
-        error = "Error - Extended Raster Graphics file holds an empty picture";
-        return PR_INVALID;
-    }
     m_nWidth = static_cast<uint32_t>(cursor.width);
     m_nHeight = static_cast<uint32_t>(cursor.y);
     return PR_OK;

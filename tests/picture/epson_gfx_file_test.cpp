@@ -280,19 +280,25 @@ TEST(EpsonGfxDecode, DataPastTheEndIsClippedAndBandsBelowThePictureDropped)
     EXPECT_EQ(header.width, 1u);
 }
 
-TEST(EpsonGfxIdentify, RefusesUnknownModesEmptyPicturesAndGiantSizes)
+TEST(EpsonGfxIdentify, RefusesUnknownModesAndGiantSizesButNotEmptyPictures)
 {
     ReadOutcome unknown = Read(Concat({BitImage(33, {1, 2, 3}), {0x0A}, {0x1B, 0x2A, 0x6D, 0x01, 0x00, 0xFF, 0xFF, 0xFF, 0x0A}}));
     EXPECT_EQ(unknown.identified, PR_INVALID);
     EXPECT_EQ(unknown.error, "Error - Epson Graphics bit image mode not supported (1B 2A 6D)");
 
-    // Bands separated by ESC J 0 never leave row 0.
-    ReadOutcome flat = Read(Concat({BitImage(33, {1, 2, 3}), {0x1B, 0x4A, 0x00}, BitImage(33, {1, 2, 3})}));
-    EXPECT_EQ(flat.identified, PR_INVALID);
-    EXPECT_EQ(flat.error, "Error - Epson Graphics file holds no complete band (no line feed after the bit images)");
+    // Bands separated by ESC J 0 never leave row 0: every one lies below the
+    // measured height, which is 0. The picture is empty, not refused.
+    ReadOutcome flat = Read(Concat({BitImage(33, {1, 2, 3}), {0x1B, 0x4A, 0x00}, BitImage(33, {1, 2, 3, 4, 5, 6})}));
+    EXPECT_EQ(flat.identified, PR_OK) << flat.error;
+    EXPECT_TRUE(flat.decoded);
+    EXPECT_EQ(flat.width, 2u);
+    EXPECT_EQ(flat.height, 0u);
+    EXPECT_TRUE(flat.bits.empty());
     ReadOutcome narrow = Read({0x1B, 0x2A, 0x21, 0x00, 0x00, 0x0A});
-    EXPECT_EQ(narrow.identified, PR_INVALID);
-    EXPECT_FALSE(narrow.error.empty());
+    EXPECT_EQ(narrow.identified, PR_OK) << narrow.error;
+    EXPECT_EQ(narrow.width, 0u);
+    EXPECT_EQ(narrow.height, 24u);
+    EXPECT_TRUE(narrow.bits.empty());
 
     // 65535 + 2 x 65535 dots wide (data missing), 4000 bands high: 24 kB rows
     // x 96000 rows is refused before anything is allocated.

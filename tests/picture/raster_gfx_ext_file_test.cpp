@@ -167,17 +167,25 @@ TEST(RasterGfxExtDecode, DataPastTheEndIsClipped)
     EXPECT_EQ(header.height, 1u);
 }
 
-TEST(RasterGfxExtIdentify, RefusesEmptyPicturesAndGiantSizes)
+TEST(RasterGfxExtIdentify, EmptyPicturesAreReadAndGiantSizesRefused)
 {
-    EXPECT_EQ(Read(RasterRun(0, 0, {0xFF})).identified, PR_INVALID);
+    // A run of no rows widens the picture but gives it no rows; a run of no
+    // bytes gives rows but, at byte 0, no width: both are empty pictures.
+    ReadOutcome flat = Read(RasterRun(0, 0, {0xFF}));
+    EXPECT_EQ(flat.identified, PR_OK) << flat.error;
+    EXPECT_TRUE(flat.decoded);
+    EXPECT_EQ(flat.width, 8u);
+    EXPECT_EQ(flat.height, 0u);
+    ReadOutcome narrow = Read(RasterRun(0, 5, {}));
+    EXPECT_EQ(narrow.identified, PR_OK) << narrow.error;
+    EXPECT_EQ(narrow.width, 0u);
+    EXPECT_EQ(narrow.height, 5u);
+    EXPECT_TRUE(narrow.bits.empty());
     // A run of no bytes at byte 3 still makes the picture 24 dots wide.
     ReadOutcome offset = Read(RasterRun(3, 5, {}));
     EXPECT_EQ(offset.identified, PR_OK);
     EXPECT_EQ(offset.width, 24u);
     EXPECT_EQ(offset.bits, Bytes(15, 0x00));
-    ReadOutcome narrow = Read(RasterRun(0, 5, {}));
-    EXPECT_EQ(narrow.identified, PR_INVALID);
-    EXPECT_EQ(narrow.error, "Error - Extended Raster Graphics file holds an empty picture");
 
     // Ten runs of 255 bytes x 65535 rows: 167 MB of picture, refused before
     // anything is allocated.
