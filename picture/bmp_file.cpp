@@ -27,9 +27,6 @@ constexpr const char* kTruncated = "Error - Bmp File is truncated";
 constexpr const char* kLayoutNotSupported = "Error - Bmp File header not supported";
 constexpr const char* kBadWidth = "Error - Bmp File width is not valid";
 
-// Clears the dots beyond the width in the last byte of a row, by width mod 8.
-constexpr uint8_t kLastByteMask[8] = {0xFF, 0x80, 0xC0, 0xE0, 0xF0, 0xF8, 0xFC, 0xFE};
-
 uint32_t GetU32(const uint8_t* p)
 {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |

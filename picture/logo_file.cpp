@@ -7,22 +7,18 @@
 #include "logo_file.h"
 
 #include "bit_transpose.h"
+#include "printer_stream.h"
 
 namespace {
 
 constexpr uint8_t kGs = 0x1D;
 constexpr uint8_t kStar = 0x2A;
 constexpr size_t kHeaderBytes = 4;
-// The signature is looked for only at the start of the file.
-constexpr size_t kSignatureSearchLimit = 128;
 // x and y are single bytes counting 8 dots.
 constexpr uint32_t kMaxLogoDots = 255 * 8;
 
 constexpr const char* kNotLogo = "Error - File Format is not Logo (1D 2A)";
 constexpr const char* kNotValidLogo = "Error - File Format is not valid Logo";
-
-// Dots beyond the width in the last byte of a row, by width mod 8, read white.
-constexpr uint8_t kLastByteMask[8] = {0xFF, 0x80, 0xC0, 0xE0, 0xF0, 0xF8, 0xFC, 0xFE};
 
 struct LogoLayout {
     size_t signature = 0;
@@ -33,14 +29,12 @@ struct LogoLayout {
 PictureResult ParseLogo(std::span<const uint8_t> raw, LogoLayout& layout, std::string& error)
 {
     const size_t size = raw.size();
-    const size_t limit = size < kSignatureSearchLimit ? size : kSignatureSearchLimit;
-    size_t p = 0;
-    while (p < limit && !(p + 1 < size && raw[p] == kGs && raw[p + 1] == kStar))
-        ++p;
-    if (p >= limit) {
+    uint32_t position = 0;
+    if (!printer_stream::FindSignature(raw, kGs, kStar, position)) {
         error = kNotLogo;
         return PR_WRONG_FORMAT;
     }
+    const size_t p = position;
     layout.signature = p;
     if (p + 3 >= size) {
         error = kNotValidLogo;

@@ -40,6 +40,9 @@ std::optional<PictureType> ParsePictureType(std::string_view text);
 constexpr uint32_t BytesPerRow(uint32_t width) { return width / 8 + (width % 8 != 0 ? 1 : 0); }
 /// 32-bit words of one bitmap file row: ceil(width / 32).
 constexpr uint32_t WordsPerRow(uint32_t width) { return width / 32 + (width % 32 != 0 ? 1 : 0); }
+/// The bits of a row's last byte that lie inside the width, indexed by width
+/// mod 8 (0: the last byte is full). Readers clear the rest with it.
+inline constexpr uint8_t kLastByteMask[8] = {0xFF, 0x80, 0xC0, 0xE0, 0xF0, 0xF8, 0xFC, 0xFE};
 
 /// Largest picture-bits buffer any operation allocates (64 MiB, a picture of
 /// about 23000 x 23000 dots). Declared sizes beyond it are refused with a

@@ -129,7 +129,9 @@ inline bool FitsPicture(uint64_t width, uint64_t height)
     return PictureFitsLimit(width, height);
 }
 
-/// First index p < min(size, 128) with bytes p, p + 1 equal to first, second.
+/// First index p < min(size, 128) with bytes p, p + 1 equal to first, second:
+/// every printer format (ESC *, ESC ., GS *) looks for its command only this
+/// near the start of the file.
 inline bool FindSignature(std::span<const uint8_t> bytes, uint8_t first, uint8_t second, uint32_t& position)
 {
     const size_t end = std::min<size_t>(bytes.size(), 128);

@@ -99,7 +99,8 @@ TEST(BmpFile, WritesTheHeaderAndRowsByteForByte)
 
 TEST(BmpFile, WriteThenReadGivesTheSamePicture)
 {
-    for (uint32_t width : {1u, 7u, 8u, 9u, 31u, 32u, 33u, 100u, 255u}) {
+    // Every remainder of the width by 8, so each last-byte mask is used.
+    for (uint32_t width : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 31u, 32u, 33u, 100u, 255u}) {
         for (uint32_t height : {0u, 1u, 2u, 17u}) {
             const std::vector<uint8_t> picture = RandomBits(width, height, width * 100 + height);
             const std::vector<uint8_t> bytes = EncodeBmp(width, height, picture);
