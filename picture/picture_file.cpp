@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,6 +37,28 @@ size_t WriteAll(int fd, const uint8_t* buffer, size_t count)
         done += static_cast<size_t>(n);
     }
     return done;
+}
+
+// Creates a new file with a name of its own in the folder of target, with
+// the permissions an ordinary create gives (0666 less the umask, which is
+// never changed: other threads may be creating files meanwhile). Returns the
+// descriptor, or -1 with errno.
+int CreateTemporaryBeside(const std::filesystem::path& target, std::string& name)
+{
+    // The temporary name stays within the file-name length limit.
+    const std::string base = "." + target.filename().string().substr(0, 200) + ".tmp-";
+    std::random_device entropy;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const uint64_t tag = (static_cast<uint64_t>(entropy()) << 32) ^ entropy();
+        char suffix[17];
+        std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(tag));
+        name = (target.parent_path() / (base + suffix)).string();
+        int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 std::string FileOpenMessage(const std::string& path)
@@ -80,8 +103,17 @@ PictureResult PictureFile::Open(FileAccess access, FileDisposition disposition, 
 
     if (access == FileAccess::GenericWrite) {
         // The target is replaced only once Write has the whole file on disk.
+        // Through a symbolic link that is the file the link names, as a plain
+        // open for writing would change it; renaming onto the link itself
+        // would replace the link and leave its file stale.
         std::filesystem::path target(m_strPath);
         std::error_code ec;
+        if (std::filesystem::is_symlink(target, ec)) {
+            std::filesystem::path resolved = std::filesystem::weakly_canonical(target, ec);
+            if (!ec)
+                target = resolved;
+        }
+        const std::string targetPath = target.string();
         const bool exists = std::filesystem::exists(target, ec);
         if (disposition == FileDisposition::OpenExisting && !exists) {
             error = FileOpenMessage(m_strPath);
@@ -89,32 +121,24 @@ PictureResult PictureFile::Open(FileAccess access, FileDisposition disposition, 
         }
         // Renaming would replace a file we may not write to, so such a file
         // is refused as opening it for writing would be.
-        if (std::filesystem::is_directory(target, ec) || (exists && ::access(m_strPath.c_str(), W_OK) != 0)) {
+        if (std::filesystem::is_directory(target, ec) || (exists && ::access(targetPath.c_str(), W_OK) != 0)) {
             error = FileOpenMessage(m_strPath);
             return PR_OPEN_FAILED;
         }
-        std::filesystem::path folder = target.parent_path();
-        // The temporary name stays within the file-name length limit.
-        std::string base = target.filename().string().substr(0, 200);
-        std::string pattern = (folder / ("." + base + ".tmp-XXXXXX")).string();
-        int fd = ::mkstemp(pattern.data());
+        std::string temporary;
+        int fd = CreateTemporaryBeside(target, temporary);
         if (fd < 0) {
             error = FileOpenMessage(m_strPath);
             return PR_OPEN_FAILED;
         }
-        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-        // mkstemp creates with 0600: a replaced file keeps its own permissions,
-        // a new one gets those an ordinary create would give.
+        // A replaced file keeps its own permissions; a new one has those the
+        // create gave it (0666 less the umask).
         struct stat existing {};
-        if (::stat(m_strPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+        if (::stat(targetPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
             ::fchmod(fd, existing.st_mode & 07777);
-        } else {
-            mode_t mask = ::umask(0);
-            ::umask(mask);
-            ::fchmod(fd, 0666 & ~mask);
-        }
         m_hFile = fd;
-        m_strTempPath = pattern;
+        m_strTempPath = temporary;
+        m_strTargetPath = targetPath;
         return PR_OK;
     }
 
@@ -167,7 +191,7 @@ PictureResult PictureFile::Write(uint32_t& width, uint32_t& height, std::string&
     written = written && ::fsync(m_hFile) == 0;
     m_nSize = static_cast<uint32_t>(encoded.size());
     CloseFile();
-    if (written && ::rename(m_strTempPath.c_str(), m_strPath.c_str()) == 0) {
+    if (written && ::rename(m_strTempPath.c_str(), m_strTargetPath.c_str()) == 0) {
         m_strTempPath.clear();
     } else {
         written = false;

@@ -103,7 +103,8 @@ protected:
     PictureType m_type;
 
 private:
-    std::string m_strTempPath;  ///< the temporary file Write fills, beside the target
+    std::string m_strTempPath;    ///< the temporary file Write fills, beside the target
+    std::string m_strTargetPath;  ///< the file Write replaces: the path, or the file its link names
     void DiscardTempFile();
 };
 

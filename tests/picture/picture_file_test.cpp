@@ -122,6 +122,44 @@ TEST(PictureFile, WriteReplacesAnExistingFileOnlyWhenComplete)
     EXPECT_EQ(FilesIn(dir.path()), 1u);
 }
 
+TEST(PictureFile, WriteThroughASymbolicLinkReplacesTheFileItNames)
+{
+    TempDir dir;
+    std::filesystem::create_directory(dir / "store");
+    const auto stored = dir / "store" / "logo.log";
+    WriteFileBytes(stored, {'o', 'l', 'd'});
+    const auto link = dir / "current.log";
+    std::filesystem::create_symlink("store/logo.log", link);
+
+    LogoFile file(link.string());
+    std::string error;
+    ASSERT_EQ(file.Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error), PR_OK) << error;
+    file.SetPicture(std::vector<uint8_t>(8, 0));
+    uint32_t width = 8, height = 8;
+    ASSERT_EQ(file.Write(width, height, error), PR_OK) << error;
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ReadFileBytes(stored).size(), 12u);
+    EXPECT_EQ(FilesIn(dir / "store"), 1u);
+    EXPECT_EQ(FilesIn(dir.path()), 2u);
+}
+
+TEST(PictureFile, NewFilesGetThePermissionsOfAnOrdinaryCreate)
+{
+    TempDir dir;
+    const mode_t previous = umask(027);
+    LogoFile file((dir / "new.log").string());
+    std::string error;
+    PictureResult opened = file.Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error);
+    umask(previous);
+    ASSERT_EQ(opened, PR_OK) << error;
+    file.SetPicture(std::vector<uint8_t>(8, 0));
+    uint32_t width = 8, height = 8;
+    ASSERT_EQ(file.Write(width, height, error), PR_OK) << error;
+    struct stat info {};
+    ASSERT_EQ(stat((dir / "new.log").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
 TEST(PictureFile, WriteKeepsOutOfFilesItMayNotWrite)
 {
     if (geteuid() == 0)
