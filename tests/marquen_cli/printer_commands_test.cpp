@@ -1,0 +1,386 @@
+// marquen-cli's printer subcommands end to end: the built program, the
+// communication server registered in a scratch registry, and the vprinter
+// program on a pseudo-terminal that the port map names COM7.
+#include "picture_loader.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using testing_support::BinaryDir;
+using testing_support::ReadFileBytes;
+using testing_support::TempDir;
+using testing_support::WriteFileBytes;
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+// Generous: the machines running the suite are shared and slow.
+constexpr std::chrono::seconds kRunLimit{60};
+
+std::string Text(const Bytes& bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Waits for child to end, at most limit; kills it after that. The exit status,
+// or -1.
+int WaitForChild(pid_t child, std::chrono::seconds limit)
+{
+    int wstatus = 0;
+    auto deadline = Clock::now() + limit;
+    for (;;) {
+        pid_t done = ::waitpid(child, &wstatus, WNOHANG);
+        if (done == child)
+            return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+        if (done < 0 && errno != EINTR)
+            return -1;
+        if (Clock::now() > deadline) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &wstatus, 0);
+            ADD_FAILURE() << "child did not end in time";
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+/// The vprinter program, serving while its standard input stays open.
+class VprinterProcess {
+public:
+    explicit VprinterProcess(const std::vector<std::string>& options)
+    {
+        int in[2];
+        int out[2];
+        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) {
+            ADD_FAILURE() << "pipe failed";
+            return;
+        }
+        std::vector<std::string> words{(BinaryDir() / "vprinter").string()};
+        words.insert(words.end(), options.begin(), options.end());
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::dup2(in[0], 0);
+            ::dup2(out[1], 1);
+            std::vector<char*> argv;
+            for (std::string& word : words)
+                argv.push_back(word.data());
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(in[0]);
+        ::close(out[1]);
+        m_stdin = in[1];
+        // The first line is the device path.
+        std::string line;
+        auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (line.find('\n') == std::string::npos && Clock::now() < deadline) {
+            pollfd fd{out[0], POLLIN, 0};
+            if (::poll(&fd, 1, 100) <= 0)
+                continue;
+            char buffer[256];
+            ssize_t n = ::read(out[0], buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            line.append(buffer, static_cast<size_t>(n));
+        }
+        ::close(out[0]);
+        if (size_t end = line.find('\n'); end != std::string::npos)
+            m_path = line.substr(0, end);
+        EXPECT_FALSE(m_path.empty()) << "vprinter gave no device path";
+    }
+    ~VprinterProcess()
+    {
+        if (m_stdin >= 0)
+            ::close(m_stdin);  // vprinter ends when its input closes
+        if (m_pid > 0)
+            WaitForChild(m_pid, std::chrono::seconds(10));
+    }
+    VprinterProcess(const VprinterProcess&) = delete;
+    VprinterProcess& operator=(const VprinterProcess&) = delete;
+
+    const std::string& Path() const { return m_path; }
+
+private:
+    pid_t m_pid = -1;
+    int m_stdin = -1;
+    std::string m_path;
+};
+
+class PrinterCommandsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::filesystem::create_directories(dir / "config");
+        // Inherited by the programs started below.
+        ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+        ::setenv("QUORLINK_PORT_MAP", (dir / "ports").c_str(), 1);
+        Register();
+    }
+    void TearDown() override { printer.reset(); }
+
+    void Register()
+    {
+        std::filesystem::path module = BinaryDir() / "libquorlink.so";
+        void* handle = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(handle, nullptr) << ::dlerror();
+        auto reg = reinterpret_cast<int32_t (*)()>(::dlsym(handle, "DllRegisterServer"));
+        ASSERT_NE(reg, nullptr);
+        ASSERT_EQ(reg(), 0);
+        ::dlclose(handle);
+    }
+
+    void StartPrinter(const std::vector<std::string>& options = {})
+    {
+        printer.reset();
+        printer = std::make_unique<VprinterProcess>(options);
+        WriteFileBytes(dir / "ports", Bytes{});
+        std::string map = "COM7=" + printer->Path() + "\n";
+        WriteFileBytes(dir / "ports", Bytes(map.begin(), map.end()));
+    }
+
+    RunResult Run(std::vector<std::string> args)
+    {
+        static int number = 0;
+        ++number;
+        std::filesystem::path outPath = dir / ("out-" + std::to_string(number));
+        std::filesystem::path errPath = dir / ("err-" + std::to_string(number));
+        args.insert(args.begin(), MARQUEN_CLI_PATH);
+        pid_t child = ::fork();
+        if (child == 0) {
+            int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int none = ::open("/dev/null", O_RDONLY);
+            if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 || ::dup2(none, 0) < 0)
+                ::_exit(127);
+            std::vector<char*> argv;
+            for (std::string& word : args)
+                argv.push_back(word.data());
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        RunResult result;
+        result.status = WaitForChild(child, kRunLimit);
+        result.out = Text(ReadFileBytes(outPath));
+        result.err = Text(ReadFileBytes(errPath));
+        return result;
+    }
+
+    /// A 64 x 40 bitmap with a pattern of dots.
+    std::string WriteBitmap()
+    {
+        const uint32_t width = 64;
+        const uint32_t height = 40;
+        const uint32_t rowBytes = 8;
+        Bytes file(62 + rowBytes * height, 0);
+        auto put = [&](size_t at, uint32_t value, int size) {
+            for (int i = 0; i < size; ++i)
+                file[at + i] = static_cast<uint8_t>(value >> (8 * i));
+        };
+        file[0] = 'B';
+        file[1] = 'M';
+        put(2, static_cast<uint32_t>(file.size()), 4);
+        put(10, 62, 4);
+        put(14, 40, 4);
+        put(18, width, 4);
+        put(22, height, 4);
+        put(26, 1, 2);
+        put(28, 1, 2);
+        put(34, rowBytes * height, 4);
+        put(54, 0x00FFFFFF, 4);
+        for (size_t i = 62; i < file.size(); ++i)
+            file[i] = static_cast<uint8_t>((i * 37) ^ (i >> 3));
+        std::string path = (dir / "logo.bmp").string();
+        WriteFileBytes(path, file);
+        return path;
+    }
+
+    static std::vector<uint8_t> Bits(const std::string& path)
+    {
+        LoadedPicture loaded = LoadPictureFile(path);
+        EXPECT_EQ(loaded.outcome, LoadOutcome::Loaded) << loaded.error;
+        if (!loaded.picture)
+            return {};
+        return Bytes(loaded.picture->Bits().begin(), loaded.picture->Bits().end());
+    }
+
+    TempDir dir;
+    std::unique_ptr<VprinterProcess> printer;
+};
+
+TEST_F(PrinterCommandsTest, DownloadThenUploadGivesBackThePicture)
+{
+    StartPrinter();
+    std::string logo = WriteBitmap();
+    RunResult download = Run({"download", logo, "--logo", "3", "--port", "COM7"});
+    EXPECT_EQ(download.status, 0) << download.err;
+    EXPECT_NE(download.err.find("progress: 100%"), std::string::npos) << download.err;
+    EXPECT_NE(download.out.find("confirmed by the printer"), std::string::npos) << download.out;
+
+    std::string back = (dir / "back.bmp").string();
+    RunResult upload = Run({"upload", back, "--logo", "3", "--port", "com7", "--printer-version", "1"});
+    ASSERT_EQ(upload.status, 0) << upload.err;
+    EXPECT_NE(upload.err.find("progress: 100%"), std::string::npos);
+    EXPECT_EQ(Bits(back), Bits(logo));
+
+    // The type by the name's extension, or as given.
+    std::string asLogo = (dir / "back.log").string();
+    ASSERT_EQ(Run({"upload", asLogo, "--logo", "3", "--port", "COM7"}).status, 0);
+    std::string reference = (dir / "reference.log").string();
+    ASSERT_EQ(Run({"convert", logo, reference, "--type", "LOGO"}).status, 0);
+    EXPECT_EQ(ReadFileBytes(asLogo), ReadFileBytes(reference));
+    std::string gfx = (dir / "back.gfx").string();
+    EXPECT_EQ(Run({"upload", gfx, "--logo", "3", "--port", "COM7"}).status, 2);
+    EXPECT_FALSE(std::filesystem::exists(gfx));
+    EXPECT_EQ(Run({"upload", gfx, "--logo", "3", "--type", "EPSON GFX", "--port", "COM7"}).status, 0);
+}
+
+TEST_F(PrinterCommandsTest, FailuresOfTheChecksumAndOfUploadAreReported)
+{
+    StartPrinter({"--corrupt-checksum"});
+    std::string logo = WriteBitmap();
+    RunResult download = Run({"download", logo, "--logo", "1", "--port", "COM7"});
+    EXPECT_EQ(download.status, 1);
+    EXPECT_NE(download.err.find("The logo has been downloaded but the checksum returned from printer is wrong"),
+              std::string::npos)
+        << download.err;
+
+    RunResult upload = Run({"upload", (dir / "none.bmp").string(), "--logo", "9", "--port", "COM7"});
+    EXPECT_EQ(upload.status, 1);
+    EXPECT_NE(upload.err.find("There is not logo at this location"), std::string::npos) << upload.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "none.bmp"));
+}
+
+TEST_F(PrinterCommandsTest, MemoryFiguresWithAndWithoutTheirQueries)
+{
+    StartPrinter();
+    RunResult full = Run({"memory", "--port", "COM7", "--printer-version", "1"});
+    EXPECT_EQ(full.status, 0) << full.err;
+    EXPECT_EQ(full.out, "total: 2048 kbytes\nlogo area: 256 kbytes\nfree: 262144 bytes\n");
+    RunResult version0 = Run({"memory", "--port", "COM7", "--printer-version", "0"});
+    EXPECT_EQ(version0.status, 0) << version0.err;
+    EXPECT_EQ(version0.out, "free: 262144 bytes\n");
+
+    RunResult set = Run({"set-logo-area", "320", "--port", "COM7", "--printer-version", "1"});
+    EXPECT_EQ(set.status, 0) << set.err;
+    EXPECT_NE(set.out.find("logo area: 320 kbytes"), std::string::npos) << set.out;
+    EXPECT_EQ(Run({"set-logo-area", "100", "--port", "COM7"}).status, 2);
+
+    // Stored logos that the smaller area cannot hold: the printer refuses.
+    std::string logo = WriteBitmap();
+    ASSERT_EQ(Run({"download", logo, "--logo", "2", "--port", "COM7"}).status, 0);
+    RunResult refused = Run({"set-logo-area", "0", "--port", "COM7", "--printer-version", "1"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("The command has been sent, but the printer has returned one error."),
+              std::string::npos)
+        << refused.err;
+}
+
+TEST_F(PrinterCommandsTest, SizesThePrinterDoesNotOffer)
+{
+    StartPrinter({"--total-memory", "512", "--logo-area", "128"});
+    RunResult tooLarge = Run({"set-logo-area", "1024", "--port", "COM7", "--printer-version", "1"});
+    EXPECT_EQ(tooLarge.status, 1);
+    EXPECT_NE(tooLarge.err.find("not a size this printer offers (0 to 512"), std::string::npos) << tooLarge.err;
+}
+
+TEST_F(PrinterCommandsTest, EraseAndPrint)
+{
+    StartPrinter({"--erase-delay", "200"});
+    RunResult erase = Run({"erase", "--port", "COM7"});
+    EXPECT_EQ(erase.status, 0) << erase.err;
+    EXPECT_EQ(erase.out, "logos erased\n");
+
+    for (const char* size : {"x1H-x1W", "x1H-x2W", "x2H-x1W", "x2H-x2W"}) {
+        RunResult print = Run({"print", "--logo", "3", "--size", size, "--port", "COM7"});
+        EXPECT_EQ(print.status, 0) << size << print.err;
+    }
+    EXPECT_EQ(Run({"print", "--logo", "3", "--size", "x3H", "--port", "COM7"}).status, 2);
+    EXPECT_EQ(Run({"print", "--port", "COM7"}).status, 2);
+    EXPECT_EQ(Run({"print", "--logo", "256", "--port", "COM7"}).status, 2);
+}
+
+TEST_F(PrinterCommandsTest, APrinterThatNeverAnswersDoesNotHangTheProgram)
+{
+    StartPrinter({"--drop", "erase", "--drop", "free-memory", "--drop", "status"});
+    auto started = Clock::now();
+    RunResult erase = Run({"erase", "--port", "COM7", "--read-timeout", "1500"});
+    EXPECT_EQ(erase.status, 1);
+    EXPECT_NE(erase.err.find("did not report the end of the erase"), std::string::npos) << erase.err;
+
+    RunResult memory = Run({"memory", "--port", "COM7", "--printer-version", "0", "--read-timeout", "800"});
+    EXPECT_EQ(memory.status, 1);
+    EXPECT_NE(memory.err.find("the printer did not answer"), std::string::npos) << memory.err;
+
+    std::string logo = WriteBitmap();
+    RunResult download = Run({"download", logo, "--logo", "4", "--port", "COM7", "--read-timeout", "800"});
+    EXPECT_EQ(download.status, 1);
+    EXPECT_NE(download.err.find("The command has not been sent, there is communication failure."),
+              std::string::npos)
+        << download.err;
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(50));
+
+    // A printer that stops reading: the write times out and the download stops.
+    StartPrinter({"--stall", "forever"});
+    std::string big = (dir / "big.bmp").string();
+    ASSERT_EQ(Run({"convert", logo, big, "--type", "BITMAP", "--width", "1024", "--height", "512"}).status, 0);
+    RunResult stalled = Run({"download", big, "--logo", "4", "--port", "COM7", "--write-timeout", "500"});
+    EXPECT_EQ(stalled.status, 1);
+    EXPECT_NE(stalled.err.find("There is communication failure and the download has been stopped"),
+              std::string::npos)
+        << stalled.err;
+}
+
+TEST_F(PrinterCommandsTest, PortsAndArguments)
+{
+    StartPrinter();
+    RunResult ports = Run({"ports"});
+    EXPECT_EQ(ports.status, 0) << ports.err;
+    EXPECT_EQ(ports.out, "COM7\n");
+    EXPECT_EQ(Run({"memory", "--port", "COM0"}).status, 2);
+    EXPECT_EQ(Run({"memory", "--port", "USB"}).status, 2);
+    EXPECT_EQ(Run({"memory", "--baud", "1200"}).status, 2);
+    EXPECT_EQ(Run({"memory", "--parity", "mark"}).status, 2);
+    EXPECT_EQ(Run({"download", "x.bmp", "--port", "COM7"}).status, 2);  // no --logo
+
+    RunResult help = Run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char* command : {"ports", "download", "upload", "erase", "print", "memory", "set-logo-area"})
+        EXPECT_NE(help.out.find(std::string("marquen-cli ") + command), std::string::npos) << command;
+    RunResult version = Run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("marquen-cli ", 0), 0u);
+}
+
+TEST_F(PrinterCommandsTest, WithoutTheServerRegistered)
+{
+    std::filesystem::remove_all(dir / "config");
+    std::filesystem::create_directories(dir / "config");
+    RunResult memory = Run({"memory", "--port", "COM7"});
+    EXPECT_EQ(memory.status, 1);
+    EXPECT_NE(memory.err.find("Failed to create ICommunication instance"), std::string::npos) << memory.err;
+}
+
+}  // namespace
