@@ -298,17 +298,7 @@ PictureResult EpsonGfxFile::Identify(std::string& error)
 {
     if (!m_raw)
         return PR_NO_DATA;
-    const std::span<const uint8_t> bytes = *m_raw;
-    uint32_t position = 0;
-    if (!printer_stream::FindSignature(bytes, 0x1B, kBitImage, position)) {
-        error = kNotEpsonGraphics;
-        return PR_WRONG_FORMAT;
-    }
-    m_nSignaturePos = position;
-
-    Cursor cursor;
-    uint8_t unknownMode = 0;
-    const bool accepted = printer_stream::Interpret(bytes, kBitImage, cursor,
+    return printer_stream::Measure(*m_raw, kBitImage, kNotEpsonGraphics, m_nSignaturePos, m_nWidth, m_nHeight, error,
         [&](std::span<const uint8_t> rest, Cursor& at) -> ImageStep {
             BitImageCommand command;
             switch (ParseBitImage(rest, command)) {
@@ -316,27 +306,13 @@ PictureResult EpsonGfxFile::Identify(std::string& error)
                 return {ImageStep::EndOfStream, 0};
             case ParseResult::UnknownMode:
                 // Its length is unknown, so nothing after it can be placed.
-                unknownMode = rest[2];
+                error = UnknownModeMessage(rest[2]);
                 return {ImageStep::Refused, 0};
             case ParseResult::Ok:
                 break;
             }
             return Advance(command, at);
         });
-    if (!accepted) {
-        error = UnknownModeMessage(unknownMode);
-        return PR_INVALID;
-    }
-    // Bands that no line feed or dot feed follows lie below the measured
-    // height and are clipped; a stream of such bands measures no rows at all
-    // and is an empty picture, as a logo of no columns is.
-    if (!printer_stream::FitsPicture(cursor.width, cursor.y)) {
-        error = PictureTooLargeMessage(cursor.width, cursor.y);
-        return PR_INVALID;
-    }
-    m_nWidth = static_cast<uint32_t>(cursor.width);
-    m_nHeight = static_cast<uint32_t>(cursor.y);
-    return PR_OK;
 }
 
 bool EpsonGfxFile::Decode(std::string& error)

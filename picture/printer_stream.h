@@ -144,4 +144,33 @@ inline bool FindSignature(std::span<const uint8_t> bytes, uint8_t first, uint8_t
     return false;
 }
 
+/// The measuring pass both command-stream readers share: finds the image
+/// command (ESC imageCommand) in the first 128 bytes, else PR_WRONG_FORMAT with
+/// notFormat; records its position in signature; interprets the whole stream
+/// from index 0 and, when the size can be held, stores the widest x and the
+/// final y in width and height: PR_OK. A command the handler refuses (it sets
+/// error itself) and a size beyond the limit give PR_INVALID.
+template <typename ImageHandler>
+PictureResult Measure(std::span<const uint8_t> bytes, uint8_t imageCommand, const char* notFormat,
+                      uint32_t& signature, uint32_t& width, uint32_t& height, std::string& error,
+                      ImageHandler&& onImage)
+{
+    if (!FindSignature(bytes, kEsc, imageCommand, signature)) {
+        error = notFormat;
+        return PR_WRONG_FORMAT;
+    }
+    Cursor cursor;
+    if (!Interpret(bytes, imageCommand, cursor, onImage))
+        return PR_INVALID;
+    if (!FitsPicture(cursor.width, cursor.y)) {
+        error = PictureTooLargeMessage(cursor.width, cursor.y);
+        return PR_INVALID;
+    }
+    // No rows (bands that no feed follows lie below the picture) or no
+    // columns is an empty picture, not a refusal.
+    width = static_cast<uint32_t>(cursor.width);
+    height = static_cast<uint32_t>(cursor.y);
+    return PR_OK;
+}
+
 }  // namespace printer_stream

@@ -86,29 +86,13 @@ PictureResult RasterGfxExtFile::Identify(std::string& error)
 {
     if (!m_raw)
         return PR_NO_DATA;
-    const std::span<const uint8_t> bytes = *m_raw;
-    uint32_t position = 0;
-    if (!printer_stream::FindSignature(bytes, 0x1B, kRasterRun, position)) {
-        error = kNotExtendedRaster;
-        return PR_WRONG_FORMAT;
-    }
-    m_nSignaturePos = position;
-
-    Cursor cursor;
-    printer_stream::Interpret(bytes, kRasterRun, cursor,
+    return printer_stream::Measure(*m_raw, kRasterRun, kNotExtendedRaster, m_nSignaturePos, m_nWidth, m_nHeight, error,
         [](std::span<const uint8_t> rest, Cursor& at) -> ImageStep {
             RasterRun run;
             if (!ParseRun(rest, run))
                 return {ImageStep::EndOfStream, 0};
             return Advance(run, at);
         });
-    if (!printer_stream::FitsPicture(cursor.width, cursor.y)) {
-        error = PictureTooLargeMessage(cursor.width, cursor.y);
-        return PR_INVALID;
-    }
-    m_nWidth = static_cast<uint32_t>(cursor.width);
-    m_nHeight = static_cast<uint32_t>(cursor.y);
-    return PR_OK;
 }
 
 bool RasterGfxExtFile::Decode(std::string& error)
