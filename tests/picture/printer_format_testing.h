@@ -1,7 +1,7 @@
 #pragma once
 // Helpers shared by the tests of the printer formats: reading bytes through
 // Identify + Decode, encoding a picture, random pictures, comparing dots, and
-// the mutation sweep every reader must survive.
+// the mutation sweep every reader (the bitmap one too) must survive.
 #include "picture_file.h"
 
 #include <gtest/gtest.h>
@@ -17,8 +17,9 @@ struct ReadOutcome {
     PictureResult identified = PR_NO_DATA;
     bool decoded = false;
     std::string error;
-    uint32_t width = 0;
+    uint32_t width = 0;   ///< as Identify measured it
     uint32_t height = 0;
+    bool sizeKept = true;  ///< Decode left the measured width and height alone
     std::vector<uint8_t> bits;
 };
 
@@ -35,6 +36,7 @@ ReadOutcome ReadBytes(const std::vector<uint8_t>& bytes)
     outcome.width = file.Width();
     outcome.height = file.Height();
     outcome.decoded = file.Decode(outcome.error);
+    outcome.sizeKept = file.Width() == outcome.width && file.Height() == outcome.height;
     if (outcome.decoded) {
         auto bits = file.Bits();
         outcome.bits.assign(bits.begin(), bits.end());
@@ -121,27 +123,33 @@ void ExpectCleanRead(const std::vector<uint8_t>& bytes, const std::string& what)
     switch (outcome.identified) {
     case PR_OK:
         ASSERT_TRUE(outcome.decoded) << what << ": " << outcome.error;
+        ASSERT_TRUE(outcome.sizeKept) << what;
         ASSERT_EQ(outcome.bits.size(), RowBytes(outcome.width) * outcome.height) << what;
         break;
     case PR_INVALID:
     case PR_WRONG_FORMAT:
-        ASSERT_FALSE(outcome.error.empty()) << what;
+        ASSERT_EQ(outcome.error.rfind("Error - ", 0), 0u) << what << ": " << outcome.error;
         break;
     default:
         FAIL() << what << ": unexpected result " << outcome.identified;
     }
 }
 
-/// Every byte flipped (complemented, and set to a few command bytes that
-/// change the stream's structure), and every truncation length.
+/// Every byte changed (complemented, its lowest and highest bit flipped, and
+/// set to a few command bytes that change a stream's structure), and every
+/// truncation length. Each read gets an exact-size copy of the bytes, so a
+/// read past their end is caught by the sanitizer.
 template <typename Format>
 void MutationSweep(const std::vector<uint8_t>& valid)
 {
+    static const uint8_t kFlips[] = {0xFF, 0x01, 0x80};
     static const uint8_t kReplacements[] = {0x00, 0x0A, 0x11, 0x15, 0x1B, 0xFF};
     for (size_t i = 0; i < valid.size(); ++i) {
         std::vector<uint8_t> mutated = valid;
-        mutated[i] = static_cast<uint8_t>(~valid[i]);
-        ExpectCleanRead<Format>(mutated, "byte " + std::to_string(i) + " complemented");
+        for (uint8_t flip : kFlips) {
+            mutated[i] = static_cast<uint8_t>(valid[i] ^ flip);
+            ExpectCleanRead<Format>(mutated, "byte " + std::to_string(i) + " xor " + std::to_string(flip));
+        }
         for (uint8_t replacement : kReplacements) {
             mutated[i] = replacement;
             ExpectCleanRead<Format>(mutated, "byte " + std::to_string(i) + " set to " + std::to_string(replacement));
