@@ -226,7 +226,8 @@ public:
         ScriptedReply reply = replies.front();
         replies.pop_front();
         size_t stored = std::min(reply.bytes.size(), elements);
-        std::memcpy(data, reply.bytes.data(), stored);
+        if (stored > 0)
+            std::memcpy(data, reply.bytes.data(), stored);
         *plRead = reply.read.value_or(static_cast<LONG>(stored));
         *pbResult = reply.result ? 1 : 0;
         return S_OK;
