@@ -1,5 +1,6 @@
 #include "bmp_file.h"
 #include "logo_file.h"
+#include "picture_loader.h"
 
 #include "picture_test_util.h"
 #include "test_support.h"
@@ -243,4 +244,30 @@ TEST(PictureFile, SetPictureAndSetRawDataKeepTheirOwnCopies)
     file.SetRawData(nullptr, 0);
     EXPECT_TRUE(file.HasRawData());
     EXPECT_EQ(file.Size(), 0u);
+}
+
+TEST(PictureFile, DecodeNeedsRawBytesInEveryFormat)
+{
+    const std::vector<uint8_t> black(24, 0xFF);  // 8 x 24
+    for (PictureType type : kPictureSearchOrder) {
+        SCOPED_TRACE(PictureTypeDisplayString(type));
+        std::string error;
+        std::unique_ptr<PictureFile> empty = CreatePictureFile(type, "");
+        EXPECT_FALSE(empty->Decode(error));
+        EXPECT_EQ(error.rfind("Error - ", 0), 0u) << error;
+        EXPECT_FALSE(empty->HasPicture());
+
+        // A second Decode has no bytes left: it fails and keeps the picture.
+        std::unique_ptr<PictureFile> writer = CreatePictureFile(type, "");
+        writer->SetPicture(black);
+        uint32_t width = 8, height = 24;
+        std::vector<uint8_t> encoded;
+        ASSERT_EQ(writer->Encode(width, height, error, encoded), PR_OK) << error;
+        std::unique_ptr<PictureFile> reader = CreatePictureFile(type, "");
+        ASSERT_EQ(DecodeBytes(*reader, encoded, error), PR_OK) << error;
+        error.clear();
+        EXPECT_FALSE(reader->Decode(error));
+        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(BitsOf(*reader), black);
+    }
 }
