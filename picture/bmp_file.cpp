@@ -169,14 +169,15 @@ bool BmpFile::Decode(std::string& error)
     const uint8_t mask = kLastByteMask[m_nWidth % 8];
 
     uint8_t* bits = m_bits->data();
-    for (uint32_t r = 0; r < m_nHeight; ++r) {
+    // A picture of no columns has no bytes to copy, however many rows (up to
+    // 64 million) it declares.
+    for (uint32_t r = 0; rowBytes != 0 && r < m_nHeight; ++r) {
         const uint32_t fileRow = layout.topDown ? r : m_nHeight - 1 - r;
         const uint8_t* in = raw + layout.pixelOffset + layout.fileRowBytes * fileRow;
         uint8_t* out = bits + rowBytes * r;
         for (size_t j = 0; j < rowBytes; ++j)
             out[j] = in[j] ^ flip;
-        if (rowBytes != 0)
-            out[rowBytes - 1] &= mask;
+        out[rowBytes - 1] &= mask;
     }
     FinishDecode();
     return true;
