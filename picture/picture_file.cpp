@@ -120,8 +120,10 @@ PictureResult PictureFile::Open(FileAccess access, FileDisposition disposition, 
             return PR_OPEN_FAILED;
         }
         // Renaming would replace a file we may not write to, so such a file
-        // is refused as opening it for writing would be.
-        if (std::filesystem::is_directory(target, ec) || (exists && ::access(targetPath.c_str(), W_OK) != 0)) {
+        // is refused as opening it for writing would be. Anything but a
+        // regular file (a folder, a pipe, a device node such as /dev/null) is
+        // refused too: the rename would put a regular file in its place.
+        if (exists && (!std::filesystem::is_regular_file(target, ec) || ::access(targetPath.c_str(), W_OK) != 0)) {
             error = FileOpenMessage(m_strPath);
             return PR_OPEN_FAILED;
         }

@@ -67,12 +67,17 @@ TEST(PictureFile, OpenFailuresNameThePath)
     EXPECT_EQ(writer.Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error), PR_OPEN_FAILED);
     EXPECT_EQ(error, "Error - File Open : " + nowhere);
 
-    // A pipe with no writer: refused at once rather than waited on.
+    // A pipe with no writer: refused at once rather than waited on; and not
+    // replaced by a regular file when named as the target of a write.
     const std::string pipe = (dir / "pipe").string();
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     BmpFile fifo(pipe);
     EXPECT_EQ(fifo.Open(FileAccess::GenericRead, FileDisposition::OpenExisting, error), PR_OPEN_FAILED);
     EXPECT_EQ(error, "Error - File Open : " + pipe);
+    error.clear();
+    EXPECT_EQ(fifo.Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error), PR_OPEN_FAILED);
+    EXPECT_EQ(error, "Error - File Open : " + pipe);
+    EXPECT_TRUE(std::filesystem::is_fifo(pipe));
     std::filesystem::remove(pipe);
 
     BmpFile unnamed("");
