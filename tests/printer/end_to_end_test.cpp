@@ -238,8 +238,8 @@ TEST_F(EndToEndTest, UploadGivesBackTheDownloadedPicture)
     Download(4);
     ASSERT_TRUE(messages.shown.empty());
     const Bytes original = doc_testing::MakeBits(576, 240, kPattern);
-    // A fresh document, so that the picture shown next can only be the upload.
-    app->OnFileNew();
+    // Another picture on display, so that the one shown next can only be the upload.
+    OpenPicture(8, 8);
     controls.progressHistory.clear();
     std::vector<std::vector<int>> enabledWhile;
 
