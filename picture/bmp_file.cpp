@@ -149,10 +149,8 @@ bool BmpFile::Decode(std::string& error)
     // The layout is worked out again from the bytes themselves, so raw data
     // replaced after Identify can never send the copy past its end.
     BitmapLayout layout;
-    if (!m_raw) {
-        error = kNotBmp;
+    if (!HasRawDataToDecode(kNotBmp, error))
         return false;
-    }
     if (ParseBitmap(*m_raw, layout, error) != PR_OK)
         return false;
     m_nWidth = layout.width;

@@ -317,12 +317,8 @@ PictureResult EpsonGfxFile::Identify(std::string& error)
 
 bool EpsonGfxFile::Decode(std::string& error)
 {
-    // Without raw bytes (never loaded, or released by an earlier Decode) there
-    // is nothing to draw: a blank picture would pass for the file's.
-    if (!m_raw) {
-        error = kNotEpsonGraphics;
+    if (!HasRawDataToDecode(kNotEpsonGraphics, error))
         return false;
-    }
     if (!AllocatePicture(m_nWidth, m_nHeight, error))
         return false;
     BandPainter painter(m_bits->data(), m_nWidth, m_nHeight);

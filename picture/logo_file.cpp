@@ -73,10 +73,8 @@ bool LogoFile::Decode(std::string& error)
     // Parsed again from the bytes, so data replaced after Identify cannot make
     // the reader run past its end.
     LogoLayout layout;
-    if (!m_raw) {
-        error = kNotLogo;
+    if (!HasRawDataToDecode(kNotLogo, error))
         return false;
-    }
     if (ParseLogo(*m_raw, layout, error) != PR_OK)
         return false;
     m_nSignaturePos = static_cast<uint32_t>(layout.signature);

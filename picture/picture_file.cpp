@@ -259,6 +259,14 @@ bool PictureFile::HasPictureBits(uint32_t width, uint32_t height, std::string& e
     return true;
 }
 
+bool PictureFile::HasRawDataToDecode(const char* message, std::string& error) const
+{
+    if (m_raw)
+        return true;
+    error = message;
+    return false;
+}
+
 void PictureFile::FinishDecode()
 {
     CloseFile();

@@ -86,6 +86,10 @@ protected:
     /// with "Error - Picture is smaller than its size" otherwise; encoders call
     /// it before they read the bits.
     bool HasPictureBits(uint32_t width, uint32_t height, std::string& error) const;
+    /// True when there are raw bytes to decode. False with message when they
+    /// were never loaded or an earlier Decode released them: a blank picture
+    /// must not pass for the file's.
+    bool HasRawDataToDecode(const char* message, std::string& error) const;
     /// End of a successful Decode: closes the file, releases the raw bytes.
     void FinishDecode();
     void CloseFile();

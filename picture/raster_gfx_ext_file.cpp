@@ -97,12 +97,8 @@ PictureResult RasterGfxExtFile::Identify(std::string& error)
 
 bool RasterGfxExtFile::Decode(std::string& error)
 {
-    // Without raw bytes (never loaded, or released by an earlier Decode) there
-    // is nothing to draw: a blank picture would pass for the file's.
-    if (!m_raw) {
-        error = kNotExtendedRaster;
+    if (!HasRawDataToDecode(kNotExtendedRaster, error))
         return false;
-    }
     if (!AllocatePicture(m_nWidth, m_nHeight, error))
         return false;
     uint8_t* bits = m_bits->data();

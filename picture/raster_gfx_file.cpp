@@ -56,12 +56,8 @@ PictureResult RasterGfxFile::Identify(std::string& error)
 
 bool RasterGfxFile::Decode(std::string& error)
 {
-    // Without raw bytes (never loaded, or released by an earlier Decode) there
-    // is nothing to draw: a blank picture would pass for the file's.
-    if (!m_raw) {
-        error = kNotRasterGraphics;
+    if (!HasRawDataToDecode(kNotRasterGraphics, error))
         return false;
-    }
     if (!AllocatePicture(m_nWidth, m_nHeight, error))
         return false;
     const std::span<const uint8_t> bytes = RawData();
