@@ -136,8 +136,9 @@ void CDownloadPage::OnDownload()
         // One pass over exactly the bytes that go out, rounding included.
         m_wChecksum = LogoChecksum(stream);
         ByteArray array(stream, stream.size());
-        std::vector<uint8_t>().swap(stream);
-        if (WritePackets(Comm(), array, static_cast<LONG>(array.Get()->rgsabound[0].cElements)) != kWriteSent) {
+        const LONG length = static_cast<LONG>(stream.size());
+        std::vector<uint8_t>().swap(stream);  // the document's copy goes; the array goes with the transfer
+        if (WritePackets(Comm(), array, length) != kWriteSent) {
             ShowMessage(printer_strings::kCommunicationFailure);
             return;
         }
