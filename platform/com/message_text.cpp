@@ -47,6 +47,8 @@ constexpr MessageEntry kHresultMessages[] = {
     {CO_E_NOTINITIALIZED, "CoInitialize has not been called."},
     {CO_E_DLLNOTFOUND, "Module for class not found"},
     {CO_E_ERRORINDLL, "Error in the module"},
+    // Automation error 1004 of the communication server's port lists.
+    {MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 1004), "Out of Memory"},
 };
 
 // System error codes, raw or as HRESULT_FROM_WIN32.

@@ -247,6 +247,32 @@ TEST_F(Registration, IdentityAggregationDispatchAndUnloading) {
         std::string problem;
         EXPECT_TRUE(CheckTypeLibraryDescription(quorlink_typelib::kLibrary, problem)) << problem;
 
+        // The port lists' automation error has its text.
+        EXPECT_EQ(SystemMessageText(QUORLINK_E_OUTOFMEMORY), "Out of Memory");
+
+        // A server lock keeps the module.
+        ComPtr<IClassFactory> factory;
+        ASSERT_EQ(CoGetClassObject(CLSID_Communication, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                                   factory.PutVoid()),
+                  S_OK);
+        ASSERT_EQ(factory->LockServer(TRUE), S_OK);
+        factory.Reset();
+        comm.Reset();
+        unknown.Reset();
+        dispatch.Reset();
+        container.Reset();
+        marshal.Reset();
+        again.Reset();
+        point.Reset();
+        points.Reset();
+        EXPECT_EQ(canUnload(), S_FALSE) << "locked";
+        ASSERT_EQ(CoGetClassObject(CLSID_Communication, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                                   factory.PutVoid()),
+                  S_OK);
+        ASSERT_EQ(factory->LockServer(FALSE), S_OK);
+        factory.Reset();
+        EXPECT_EQ(canUnload(), S_OK);
+
         // The string resource.
         auto loadString = LoadedFunction<QuorlinkLoadStringFunction>(ModulePath(), "QuorlinkLoadString");
         ASSERT_NE(loadString, nullptr);
