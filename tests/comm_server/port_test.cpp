@@ -247,18 +247,3 @@ TEST_F(Port, PortListsComeFromTheSpooler) {
     EXPECT_EQ(count, 1);
     VariantClear(&list);
 }
-
-TEST_F(Port, UsbComesLater) {
-    BSTR driver = SysAllocString(L"old");
-    LONG connected = -1;
-    ASSERT_EQ(m_comm->SearchUSBVantrexPrinter(&driver, &connected), S_OK);
-    EXPECT_EQ(connected, 0);
-    EXPECT_EQ(Bstr::Adopt(driver).Utf8(), "");
-    LONG result = -1;
-    Bstr path(L"C:\\Program\\USB Driver\\vantrex.inf");
-    ASSERT_EQ(m_comm->UpdateUSBDriver(path.Get(), &result), S_OK);
-    EXPECT_EQ(result, 120);
-    Bstr description(L"USB Printing Support");
-    ASSERT_EQ(m_comm->UpdateUSBDriver(description.Get(), &result), S_OK);
-    EXPECT_EQ(result, 0);
-}

@@ -128,11 +128,6 @@ TEST_F(Registration, IdentityAggregationDispatchAndUnloading) {
         ComPtr<IUnknown> again;
         ASSERT_EQ(container.As(again), S_OK);
         EXPECT_EQ(again.Get(), unknown.Get());
-        CLSID unmarshalClass{};
-        EXPECT_EQ(marshal->GetUnmarshalClass(IID_ICommunication, comm.Get(), MSHCTX_INPROC, nullptr,
-                                             MSHLFLAGS_NORMAL, &unmarshalClass),
-                  S_OK);
-        EXPECT_EQ(unmarshalClass, CLSID_InProcFreeMarshaler);
 
         // One connection point, for the events.
         ComPtr<IConnectionPoint> point;
