@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace {
@@ -20,6 +21,19 @@ int HandlerSlot(DISPID dispid)
         return 2;
     default:
         return -1;
+    }
+}
+
+// The handlers run inside the server's call of Invoke, through the platform's
+// call-by-description service: nothing the view throws may unwind into either
+// module. An event whose handling failed that way ends there, as an event the
+// sink cannot read does.
+template <typename Send>
+void Deliver(Send&& send) noexcept
+{
+    try {
+        send();
+    } catch (...) {
     }
 }
 
@@ -119,7 +133,13 @@ void CCommEventSink::OnComm(SAFEARRAY** ppArray, LONG lLength)
     std::vector<uint8_t> copy;
     void* data = nullptr;
     if (count > 0 && SUCCEEDED(SafeArrayAccessData(array, &data))) {
-        copy.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + count);
+        // Without memory for the copy the event is dropped; the array is
+        // given back either way.
+        try {
+            copy.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + count);
+        } catch (const std::bad_alloc&) {
+            copy.clear();
+        }
         SafeArrayUnaccessData(array);
     }
     if (FAILED(SafeArrayUnlock(array)) || copy.empty())
@@ -129,23 +149,25 @@ void CCommEventSink::OnComm(SAFEARRAY** ppArray, LONG lLength)
     // one buffer serves them all. It lives on this call's stack, so an event
     // raised while the view handles a slice cannot overwrite it.
     uint8_t slice[kSliceBytes];
-    for (size_t offset = 0; offset < copy.size(); offset += kSliceBytes) {
-        size_t n = std::min(kSliceBytes, copy.size() - offset);
-        std::memcpy(slice, copy.data() + offset, n);
-        view->SendCommMessage(WM_COMM_BYTES, n, reinterpret_cast<LPARAM>(slice));
-    }
+    Deliver([&] {
+        for (size_t offset = 0; offset < copy.size(); offset += kSliceBytes) {
+            size_t n = std::min(kSliceBytes, copy.size() - offset);
+            std::memcpy(slice, copy.data() + offset, n);
+            view->SendCommMessage(WM_COMM_BYTES, n, reinterpret_cast<LPARAM>(slice));
+        }
+    });
 }
 
 void CCommEventSink::OnUpdateProgress(LONG lPercent)
 {
     if (ICommMessageTarget* view = m_views.FindActiveView())
-        view->SendCommMessage(WM_COMM_PROGRESS, static_cast<WPARAM>(lPercent), 0);
+        Deliver([&] { view->SendCommMessage(WM_COMM_PROGRESS, static_cast<WPARAM>(lPercent), 0); });
 }
 
 void CCommEventSink::OnError()
 {
     if (ICommMessageTarget* view = m_views.FindActiveView())
-        view->SendCommMessage(WM_COMM_ERROR, 0, 0);
+        Deliver([&] { view->SendCommMessage(WM_COMM_ERROR, 0, 0); });
 }
 
 HRESULT AdviseCommEventSink(ICommunication* pComm, CCommEventSink& sink)

@@ -101,8 +101,6 @@ private:
     void OnError() override;
 
     ICommViewLocator& m_views;
-    /// Each slice of an OnComm is copied here before it is sent.
-    std::array<uint8_t, kSliceBytes> m_slice{};
 };
 
 /// Connects sink to the _ICommunicationEvents point of pComm and stores the

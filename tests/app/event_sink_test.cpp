@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <stdexcept>
 
 using comm_testing::Bytes;
 using comm_testing::FakeCommunication;
@@ -29,6 +30,8 @@ public:
             record.bytes.assign(bytes, bytes + wParam);
         }
         sent.push_back(record);
+        if (throws)
+            throw std::runtime_error("view failed");
         return 0;
     }
     ICommMessageTarget* FindActiveView() override { return present ? this : nullptr; }
@@ -42,6 +45,8 @@ public:
     }
 
     bool present = true;
+    /// Thrown from every message after it was recorded.
+    bool throws = false;
     std::vector<Sent> sent;
 };
 
@@ -170,6 +175,23 @@ TEST_F(EventSinkTest, ProgressAndErrorBecomeTheirMessages)
     EXPECT_EQ(view.sent[1].wParam, 100u);
     EXPECT_EQ(view.sent[2].message, WM_COMM_ERROR);
     EXPECT_EQ(view.sent[2].wParam, 0u);
+}
+
+TEST_F(EventSinkTest, NothingTheViewThrowsReachesTheServer)
+{
+    // The server calls Invoke from its own module; an exception unwinding
+    // into it would end the program.
+    view.throws = true;
+    EXPECT_NO_THROW(comm.RaiseOnComm(Bytes(2000, 7)));
+    EXPECT_EQ(view.SliceSizes(), std::vector<size_t>{1024});  // the rest of that event is dropped
+    EXPECT_NO_THROW(comm.RaiseProgress(10));
+    EXPECT_NO_THROW(comm.RaiseError());
+    EXPECT_EQ(view.sent.size(), 3u);
+
+    // Later events are delivered as usual.
+    view.throws = false;
+    comm.RaiseOnComm(Bytes(3, 9));
+    EXPECT_EQ(view.sent.back().bytes, Bytes(3, 9));
 }
 
 TEST_F(EventSinkTest, UnadviseDisconnects)
