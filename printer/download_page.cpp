@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <new>
 
 using namespace printer_commands;
 
@@ -72,6 +73,10 @@ void CDownloadPage::Guarded(Handler&& handler)
         handler();
     } catch (const _com_error& error) {
         m_app.ReportComError(error);
+    } catch (const std::bad_alloc&) {
+        // A handler is the window's event: nothing may leave it, or the
+        // program ends with the user's work.
+        ShowMessage(picture_messages::kMemoryAllocation);
     }
 }
 

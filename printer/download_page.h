@@ -12,8 +12,9 @@
 //
 // The page's controls are reached through IDownloadPageControls. The
 // handlers named On... are the ones the window calls; each catches a COM
-// error raised by the communication object and shows its text, so a failing
-// object never ends the program. The other members let the error through.
+// error raised by the communication object and shows its text, and reports
+// memory that ran out, so neither ends the program. The other members let
+// them through.
 //
 // Single-threaded: everything runs on the user-interface thread, which also
 // receives the object's events, so no handler ever runs during another.

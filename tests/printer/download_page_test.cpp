@@ -471,4 +471,16 @@ TEST_F(DownloadPageTest, ComErrorsAreShownAndEndOnlyTheHandler)
     EXPECT_EQ(controls.waitDepth, 0);
 }
 
+TEST_F(DownloadPageTest, MemoryThatRunsOutInAHandlerIsShownNotThrown)
+{
+    controls.textsFail = true;
+    for (void (CDownloadPage::*handler)() : {&CDownloadPage::OnDownload, &CDownloadPage::OnUpload,
+                                             &CDownloadPage::OnErase}) {
+        messages.shown.clear();
+        EXPECT_NO_THROW((page.*handler)());
+        EXPECT_EQ(messages.Texts(), std::vector<std::string>{"Error - Memory Allocation"});
+    }
+    EXPECT_TRUE(comm.Wire().empty());
+}
+
 }  // namespace

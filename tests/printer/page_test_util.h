@@ -13,6 +13,7 @@
 
 #include <deque>
 #include <map>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,7 +30,12 @@ public:
     }
 
     void EnableControl(int nId, bool bEnable) override { enabled[nId] = bEnable; }
-    std::string GetControlText(int nId) override { return texts[nId]; }
+    std::string GetControlText(int nId) override
+    {
+        if (textsFail)
+            throw std::bad_alloc();
+        return texts[nId];
+    }
     void SetControlText(int nId, const std::string& text) override { texts[nId] = text; }
     void ShowControl(int nId, bool bShow) override { shown[nId] = bShow; }
     void AddLogoNumber(const std::string& text) override { logoNumbers.push_back(text); }
@@ -90,6 +96,8 @@ public:
     bool communicationPage = true;
     int waitDepth = 0;
     int waitCursorShown = 0;
+    /// Reading a caption runs out of memory.
+    bool textsFail = false;
 };
 
 /// Runs the memory-size dialog as a user would: for each press of OK the
