@@ -36,6 +36,37 @@ constexpr uint32_t kMinBitmapFileBytes = 62;
 // larger announced size is no logo and is not allocated.
 constexpr uint32_t kMaxUploadBytes = 255u * 64u * 1024u;
 
+// 6A 00 00: the slot holds no logo.
+bool IsNoLogoAnswer(const uint8_t* bytes, size_t nLength)
+{
+    return nLength == 3 && bytes[0] == kUploadAnswer && bytes[1] == 0 && bytes[2] == 0;
+}
+
+// 6A 42 4D and the file size: a bitmap file follows the 6A.
+bool IsLogoAnswer(const uint8_t* bytes, size_t nLength)
+{
+    return nLength >= kUploadHeaderBytes && bytes[0] == kUploadAnswer && bytes[1] == 'B' && bytes[2] == 'M';
+}
+
+bool IsAnswer(const uint8_t* bytes, size_t nLength)
+{
+    return IsNoLogoAnswer(bytes, nLength) || IsLogoAnswer(bytes, nLength);
+}
+
+// Whether bytes could be the beginning of an answer to Upload that is not
+// whole yet: fewer than the 7 bytes of 6A 42 4D and the file size, or the
+// first 1 or 2 bytes of 6A 00 00.
+bool IsAnswerStart(const uint8_t* bytes, size_t nLength)
+{
+    if (nLength == 0 || nLength >= kUploadHeaderBytes || bytes[0] != kUploadAnswer)
+        return false;
+    if (nLength == 1)
+        return true;
+    if (bytes[1] == 0)
+        return nLength == 2;
+    return bytes[1] == 'B' && (nLength == 2 || bytes[2] == 'M');
+}
+
 struct WaitCursor {
     explicit WaitCursor(IDownloadPageControls& controls) : m_controls(controls) { m_controls.BeginWaitCursor(); }
     ~WaitCursor() { m_controls.EndWaitCursor(); }
@@ -261,6 +292,7 @@ void CDownloadPage::OnUpload()
         if (m_controls.GetControlText(IDC_UPLOAD) == m_strAbort) {
             ThrowIfFailed(RequireComm(Comm())->AbortTransfert(), IID_ICommunication);
             m_app.StartUpload(-1);
+            m_answerStart.clear();
             OnTransferProgress(0, IDC_UPLOAD);
             return;
         }
@@ -271,6 +303,7 @@ void CDownloadPage::OnUpload()
         // A new request starts over: what is left of an earlier answer that
         // never completed would otherwise swallow this one.
         m_app.StartUpload(-1);
+        m_answerStart.clear();
         if (WriteCommand(Comm(), UploadLogo()) != kWriteSent)
             ShowMessage(printer_strings::kCommunicationFailure);
     });
@@ -297,16 +330,36 @@ void CDownloadPage::OnReceivedBytes(const uint8_t* bytes, size_t nLength)
     if (uploading)
         return;
 
+    // The printer's answer may be cut anywhere by the object's timer; a cut
+    // inside its first 7 bytes would hide the header, and the logo that
+    // follows would be lost. Such a start waits for the next block. It is
+    // forgotten when that block is a whole answer of its own, or when the two
+    // together make no answer.
+    std::vector<uint8_t> joined;
+    if (!m_answerStart.empty() && !IsAnswer(bytes, nLength)) {
+        joined = std::move(m_answerStart);
+        joined.insert(joined.end(), bytes, bytes + nLength);
+        if (IsAnswer(joined.data(), joined.size()) || IsAnswerStart(joined.data(), joined.size())) {
+            bytes = joined.data();
+            nLength = joined.size();
+        }
+    }
+    m_answerStart.clear();
+    if (IsAnswerStart(bytes, nLength)) {
+        m_answerStart.assign(bytes, bytes + nLength);
+        return;
+    }
+
     if (nLength == 1) {
         if (bytes[0] == kEraseFinished)
             SetTransferState(true, IDC_ERASE);
         return;
     }
-    if (nLength == 3 && bytes[0] == kUploadAnswer && bytes[1] == 0 && bytes[2] == 0) {
+    if (IsNoLogoAnswer(bytes, nLength)) {
         ShowMessage(printer_strings::kNoLogoAtLocation);
         return;
     }
-    if (nLength >= kUploadHeaderBytes && bytes[0] == kUploadAnswer && bytes[1] == 'B' && bytes[2] == 'M') {
+    if (IsLogoAnswer(bytes, nLength)) {
         uint32_t size = uint32_t{bytes[3]} | uint32_t{bytes[4]} << 8 | uint32_t{bytes[5]} << 16 |
                         uint32_t{bytes[6]} << 24;
         if (size < kMinBitmapFileBytes || size > kMaxUploadBytes) {
@@ -347,6 +400,7 @@ void CDownloadPage::OnErase()
         } else {
             // The printer's 0D must not be taken for logo data.
             m_app.StartUpload(-1);
+            m_answerStart.clear();
             SetTransferState(false, IDC_ERASE);
         }
         if (WriteCommand(Comm(), EraseLogos()) != kWriteSent)

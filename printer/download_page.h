@@ -108,6 +108,9 @@ private:
     IMemorySizeDlgRunner& m_memoryDialog;
     /// The Define logo stream while the object writes it in packets.
     printer_commands::ByteArray m_transferArray;
+    /// The first bytes of an answer to Upload, too few yet to tell it apart
+    /// (at most 6); joined with the next block.
+    std::vector<uint8_t> m_answerStart;
 };
 
 /// The view's forwarding of the event sink's messages to the page, as the

@@ -167,6 +167,44 @@ TEST_F(UploadTest, SlicesOfTheLogoThatLookLikeAnswersAreLogoData)
     EXPECT_TRUE(comm.requests.empty());  // no free-memory query of a finished erase
 }
 
+TEST_F(UploadTest, AnAnswerCutInsideItsFirstSevenBytesIsJoinedWithTheNextBlock)
+{
+    // The object's timer may cut the answer anywhere: here after 4 bytes.
+    const Bytes bmp = doc_testing::MakeBmp(64, 40, kChecker);
+    const Bytes answer = Concat({{0x6A}, bmp});
+    page.OnUpload();
+    comm.RaiseOnComm(Slice(answer, 0, 4));
+    EXPECT_FALSE(app.IsUploadInProgress());
+    comm.RaiseOnComm(Slice(answer, 4, 200));
+    EXPECT_EQ(app.GetUploadSize(), 382);
+    EXPECT_EQ(app.GetUploadReceived(), 199);
+    EXPECT_EQ(controls.progress, 0);
+    comm.RaiseOnComm(Slice(answer, 200, answer.size()));
+    ASSERT_NE(app.GetDocument()->GetInput(), nullptr);
+    EXPECT_EQ(AsBytes(app.GetDocument()->GetInput()->Bits()), doc_testing::MakeBits(64, 40, kChecker));
+    EXPECT_TRUE(messages.shown.empty());
+
+    // 6A 00 00 in three pieces.
+    comm.RaiseOnComm({0x6A});
+    comm.RaiseOnComm({0x00});
+    EXPECT_TRUE(messages.shown.empty());
+    comm.RaiseOnComm({0x00});
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{strings::kNoLogoAtLocation});
+
+    // A start that the next block does not continue is forgotten: that block
+    // counts on its own.
+    messages.shown.clear();
+    comm.RaiseOnComm({0x6A, 0x42});
+    comm.Reply({'8', 0x00});
+    page.OnErase();
+    comm.RaiseOnComm({0x0D});
+    EXPECT_EQ(controls.texts[IDC_ERASE], "Erase");
+    comm.RaiseOnComm({0x6A, 0x42, 0x4D});
+    comm.RaiseOnComm(FirstBlock(500, 10));
+    EXPECT_EQ(app.GetUploadSize(), 500);
+    EXPECT_EQ(app.GetUploadReceived(), 9);
+}
+
 TEST_F(UploadTest, SilenceMakesTheUploadAbortable)
 {
     page.OnUpload();
