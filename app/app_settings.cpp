@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -49,6 +50,16 @@ uint32_t ReadColour(wxConfigBase& profile, const char* key, uint32_t current)
 void WriteInt(wxConfigBase& profile, const char* key, long value)
 {
     profile.Write(wxString::FromUTF8(key), value);
+}
+
+// The profile as its file would hold it; nothing when it cannot be written out.
+std::optional<std::string> ProfileText(wxConfigBase& profile)
+{
+    wxStringOutputStream stream;
+    if (!static_cast<wxFileConfig&>(profile).Save(stream, wxConvUTF8))
+        return std::nullopt;
+    const wxScopedCharBuffer utf8 = stream.GetString().utf8_str();
+    return std::string(utf8.data(), utf8.length());
 }
 
 }  // namespace
@@ -94,6 +105,7 @@ void CMarquenApp::OpenProfile()
         text.clear();
     wxMemoryInputStream stream(text.data(), text.size());
     m_pProfile = std::make_unique<wxFileConfig>(stream, wxConvUTF8);
+    m_strProfileWritten = ProfileText(*m_pProfile).value_or(std::string());
 }
 
 bool CMarquenApp::WriteProfile()
@@ -104,10 +116,14 @@ bool CMarquenApp::WriteProfile()
     // (the recent files, the manual's web address) if it were replaced.
     if (m_bProfileUnreadable)
         return false;
-    wxStringOutputStream stream;
-    if (!static_cast<wxFileConfig&>(*m_pProfile).Save(stream, wxConvUTF8))
+    std::optional<std::string> text = ProfileText(*m_pProfile);
+    if (!text)
         return false;
-    const wxScopedCharBuffer utf8 = stream.GetString().utf8_str();
+    // Nothing changed since the file was read or last written: it is left
+    // alone, so a run that changed nothing (marquen-cli's) never puts back
+    // what it read over what another run has written since.
+    if (*text == m_strProfileWritten)
+        return true;
 
     std::filesystem::path file(m_strProfilePath);
     std::error_code ignored;
@@ -118,8 +134,8 @@ bool CMarquenApp::WriteProfile()
     if (fd < 0)
         return false;
     ::fchmod(fd, 0600);  // the user's own settings
-    const char* data = utf8.data();
-    size_t left = utf8.length();
+    const char* data = text->data();
+    size_t left = text->size();
     bool written = true;
     while (left > 0) {
         ssize_t n = ::write(fd, data, left);
@@ -134,8 +150,10 @@ bool CMarquenApp::WriteProfile()
     }
     written = written && ::fsync(fd) == 0;
     written = ::close(fd) == 0 && written;
-    if (written && ::rename(temporary.c_str(), m_strProfilePath.c_str()) == 0)
+    if (written && ::rename(temporary.c_str(), m_strProfilePath.c_str()) == 0) {
+        m_strProfileWritten = std::move(*text);
         return true;
+    }
     ::unlink(temporary.c_str());
     return false;
 }

@@ -100,7 +100,8 @@ public:
     /// when the file cannot be written.
     bool SaveSettings();
     /// Writes the profile file as it is now (the recent-file list is kept in
-    /// the profile too): the whole file is replaced at once. False when it
+    /// the profile too): the whole file is replaced at once, and only when
+    /// something changed since it was read or last written. False when it
     /// cannot be written; nothing is shown. The destructor calls it as well.
     bool WriteProfile();
     /// The opened profile (the recent-file list lives there too); opens it on
@@ -273,6 +274,9 @@ private:
     std::unique_ptr<wxConfigBase> m_pProfile;
     /// The profile file exists but could not be read; it is then never replaced.
     bool m_bProfileUnreadable = false;
+    /// The profile's text as read or last written; the file is written only
+    /// when the profile differs from it.
+    std::string m_strProfileWritten;
     std::string m_strProfilePath = app_settings::DefaultProfilePath();
     std::vector<std::string> m_arguments;
     std::unique_ptr<CMarquenDoc> m_pDocument;

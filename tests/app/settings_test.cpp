@@ -155,6 +155,36 @@ TEST_F(SettingsTest, SavingKeepsTheProfilesOtherEntries)
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "config"), {}), 1);
 }
 
+TEST_F(SettingsTest, ARunThatChangesNothingLeavesTheProfileAlone)
+{
+    // Without a profile, reading the settings creates none.
+    {
+        RecordingApp reader(messages, windows);
+        reader.SetProfilePath((dir / "none/Marquen.conf").string());
+        reader.LoadSettings();
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "none"));
+
+    // A run that only reads (marquen-cli's) does not put back what it read
+    // over what another run saved in the meantime.
+    const std::string first = "[Settings]\nPort=1\n";
+    std::filesystem::create_directories(dir / "config");
+    testing_support::WriteFileBytes(app.GetProfilePath(), std::vector<uint8_t>(first.begin(), first.end()));
+    {
+        RecordingApp reader(messages, windows);
+        reader.SetProfilePath(app.GetProfilePath());
+        reader.LoadSettings();
+        app.LoadSettings();
+        app.m_nPort = 5;
+        ASSERT_TRUE(app.SaveSettings());
+    }
+    RecordingApp next(messages, windows);
+    next.SetProfilePath(app.GetProfilePath());
+    next.LoadSettings();
+    EXPECT_EQ(next.m_nPort, 5);
+    EXPECT_TRUE(messages.shown.empty());
+}
+
 TEST(SettingsPathTest, ProfileLivesInTheUsersConfigFolder)
 {
     const char* saved = std::getenv("XDG_CONFIG_HOME");
