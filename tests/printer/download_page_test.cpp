@@ -408,6 +408,49 @@ TEST_F(DownloadPageTest, SetupOffersTheSizesAndSetsTheLogoArea)
     }
 }
 
+TEST(StringTableTest, TextsAreTheSystemsOwnLetterForLetter)
+{
+    // Typos included: the desktop's string table and any script reading the
+    // messages know these texts as they stand.
+    const std::vector<std::pair<int, std::string>> table = {
+        {printer_strings::IDS_UPLOAD, printer_strings::kUpload},
+        {printer_strings::IDS_DOWNLOAD, printer_strings::kDownload},
+        {printer_strings::IDS_ERASE, printer_strings::kErase},
+        {printer_strings::IDS_ABORT, printer_strings::kAbort},
+        {printer_strings::IDS_COMMUNICATION_FAILURE, printer_strings::kCommunicationFailure},
+        {printer_strings::IDS_SELECT_MEMORY_SIZE, printer_strings::kSelectMemorySize},
+        {printer_strings::IDS_SELECT_LOGO_NUMBER, printer_strings::kSelectLogoNumber},
+        {doc_strings::IDS_UNKNOWN_OUTPUT_TYPE, doc_strings::kUnknownOutputType},
+        {doc_strings::IDS_PICTURE_NOT_SUPPORTED, doc_strings::kPictureNotSupported},
+        {doc_strings::IDS_NO_PICTURE_TO_DOWNLOAD, doc_strings::kNoPictureToDownload},
+        {app_strings::IDS_SINK_NOT_CONNECTED, app_strings::kSinkNotConnected},
+        {printer_strings::IDS_PRINTER_RETURNED_ERROR, printer_strings::kPrinterReturnedError},
+    };
+    const std::vector<std::pair<int, std::string>> expected = {
+        {61204, "Upload"},
+        {61205, "Download"},
+        {61206, "Erase"},
+        {61207, "Abort"},
+        {61208, "The command has not been sent, there is communication failure."},
+        {61209, "Please select one memory size."},
+        {61210, "Please select a logo number."},
+        {61211, "Error - unknown output type."},
+        {61213, "Picture type not supported."},
+        {61214, "There is no picture to downoad, please display one before to proceed."},
+        {61215, "QUORLINK - Events : Unable to connect to the sink object."},
+        {61216, "The command has been sent, but the printer has returned one error."},
+    };
+    EXPECT_EQ(table, expected);
+
+    // The page's literal messages.
+    EXPECT_STREQ(strings::kLogoNotDownloaded, "The logo has not been downloaded");
+    EXPECT_STREQ(strings::kChecksumWrong,
+                 "The logo has been downloaded but the checksum returned from printer is wrong");
+    EXPECT_STREQ(strings::kDownloadStopped, "There is communication failure and the download has been stopped");
+    EXPECT_STREQ(strings::kNoLogoAtLocation, "There is not logo at this location");
+    EXPECT_STREQ(app_strings::kCreateFailed, "Failed to create ICommunication instance\n");
+}
+
 TEST(MemorySizeDlgTest, SizesOffered)
 {
     EXPECT_EQ(CMemorySizeDlg::SizesOffered(0), std::vector<int>{0});
