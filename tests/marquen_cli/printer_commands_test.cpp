@@ -342,6 +342,15 @@ TEST_F(PrinterCommandsTest, APrinterThatNeverAnswersDoesNotHangTheProgram)
         << download.err;
     EXPECT_LT(Clock::now() - started, std::chrono::seconds(50));
 
+    // Noise on the line is no answer: it does not keep an upload waiting.
+    StartPrinter({"--drop", "upload", "--garbage", "5/200"});
+    auto uploadStarted = Clock::now();
+    RunResult upload = Run({"upload", (dir / "none.bmp").string(), "--logo", "4", "--port", "COM7",
+                            "--read-timeout", "800"});
+    EXPECT_EQ(upload.status, 1);
+    EXPECT_NE(upload.err.find("the printer did not answer the upload request"), std::string::npos) << upload.err;
+    EXPECT_LT(Clock::now() - uploadStarted, std::chrono::seconds(30));
+
     // A printer that stops reading: the write times out and the download stops.
     StartPrinter({"--stall", "forever"});
     std::string big = (dir / "big.bmp").string();

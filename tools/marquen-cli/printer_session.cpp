@@ -1,6 +1,5 @@
 #include "printer_session.h"
 
-#include "command_ids.h"
 #include "event_pump.h"
 
 #include <algorithm>
@@ -152,6 +151,7 @@ PrinterSession::PrinterSession(CommandStreams& streams, LineOptions options, boo
       m_app(std::make_unique<CliApp>(m_messages, m_windows, options, bConnect))
 {
     m_page = std::make_unique<CDownloadPage>(*m_app, m_controls, m_memoryDialog);
+    m_view = std::make_unique<CDownloadPageMessages>(*m_page);
     m_controls.AttachPage(m_page.get());
 }
 
@@ -161,6 +161,7 @@ PrinterSession::~PrinterSession()
     m_controls.AttachPage(nullptr);
     // The page goes before the object it talks to; the port is closed and the
     // sink disconnected before the object is released.
+    m_view.reset();
     m_page.reset();
     if (m_started)
         m_app->ExitInstance();
@@ -174,8 +175,7 @@ bool PrinterSession::Start()
     if (!m_app->InitInstance())
         return false;
     m_started = true;
-    m_app->SetCommView(&m_view);
-    m_lastBytes = std::chrono::steady_clock::now();
+    m_app->SetCommView(m_view.get());
     return true;
 }
 
@@ -192,13 +192,6 @@ int PrinterSession::ReadTimeout() const
 bool PrinterSession::WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout)
 {
     return PumpMessagesUntil(done, timeout);
-}
-
-LRESULT PrinterSession::View::SendCommMessage(UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_COMM_BYTES)
-        m_session.m_lastBytes = std::chrono::steady_clock::now();
-    return ForwardCommMessage(m_session.Page(), message, wParam, lParam);
 }
 
 }  // namespace cli

@@ -63,8 +63,6 @@ public:
     /// Pumps the object's events until done() holds or timeout passes; true
     /// when it held.
     bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout);
-    /// When the page last received bytes from the printer.
-    std::chrono::steady_clock::time_point LastBytes() const { return m_lastBytes; }
     /// The read time-out in force, milliseconds.
     int ReadTimeout() const;
 
@@ -81,15 +79,6 @@ private:
         std::ostream& m_err;
         std::unique_ptr<ConsoleMemoryDialog> m_dialog;
     };
-    /// The view's forwarding, noting when bytes come in.
-    class View : public ICommMessageTarget {
-    public:
-        explicit View(PrinterSession& session) : m_session(session) {}
-        LRESULT SendCommMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
-
-    private:
-        PrinterSession& m_session;
-    };
 
     CommandStreams& m_streams;
     ConsoleMessageBox m_messages;
@@ -98,8 +87,8 @@ private:
     MemoryDialog m_memoryDialog;
     std::unique_ptr<CliApp> m_app;
     std::unique_ptr<CDownloadPage> m_page;
-    View m_view{*this};
-    std::chrono::steady_clock::time_point m_lastBytes{};
+    /// The view's forwarding of the event sink's messages to the page.
+    std::unique_ptr<CDownloadPageMessages> m_view;
     bool m_started = false;
 };
 

@@ -206,11 +206,20 @@ int RunUpload(const ParsedArguments& args, CommandStreams& streams)
         return kExitFailure;
 
     // The answer is over once the picture is in, or the printer has said why
-    // not; it has failed when the printer falls silent for a read time-out.
+    // not; it has failed when the upload makes no progress for a read
+    // time-out. Only bytes that reach the upload buffer count: a line that
+    // carries noise but no answer must not keep the wait going.
     const milliseconds silence(std::max(session.ReadTimeout(), 1000));
+    Clock::time_point lastProgress = Clock::now();
+    int lastReceived = app.GetUploadReceived();
     auto over = [&] {
-        return app.GetDocument()->GetInput() != nullptr || session.Messages().Count() != 0 ||
-               Clock::now() - session.LastBytes() > silence;
+        if (app.GetDocument()->GetInput() != nullptr || session.Messages().Count() != 0)
+            return true;
+        if (app.GetUploadReceived() != lastReceived) {
+            lastReceived = app.GetUploadReceived();
+            lastProgress = Clock::now();
+        }
+        return Clock::now() - lastProgress > silence;
     };
     // Each wait below is bounded by the silence rule; the outer limit only
     // guards against a printer that trickles bytes for ever.
