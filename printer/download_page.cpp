@@ -441,28 +441,28 @@ void CDownloadPage::RefreshMemory()
     QueryFreeLogoMemory();
 }
 
-int CDownloadPage::QueryTotalMemory()
+int CDownloadPage::QueryMemoryFigure(const Command& command, size_t nStepsByte, int nFieldId)
 {
+    // Printers of "Version" 0 answer neither memory figure: nothing is sent.
     if (m_app.m_nVersion == 0)
         return 0;
-    Reply reply = RequestReply(Comm(), ReadTotalMemory());
-    if (!reply.Has(1))
+    Reply reply = RequestReply(Comm(), command);
+    if (!reply.Has(command.expectedReply))
         return 0;
-    int kbytes = reply.bytes[0] * kMemoryStepKbytes;
-    m_controls.SetControlText(IDC_TOTAL_MEMORY, std::to_string(kbytes));
+    int kbytes = reply.bytes[nStepsByte] * kMemoryStepKbytes;
+    m_controls.SetControlText(nFieldId, std::to_string(kbytes));
     return kbytes;
+}
+
+int CDownloadPage::QueryTotalMemory()
+{
+    return QueryMemoryFigure(ReadTotalMemory(), 0, IDC_TOTAL_MEMORY);
 }
 
 int CDownloadPage::QueryLogoArea()
 {
-    if (m_app.m_nVersion == 0)
-        return 0;
-    Reply reply = RequestReply(Comm(), ReadLogoArea());
-    if (!reply.Has(3))
-        return 0;
-    int kbytes = reply.bytes[1] * kMemoryStepKbytes;
-    m_controls.SetControlText(IDC_LOGO_AREA, std::to_string(kbytes));
-    return kbytes;
+    // Only the middle byte of the three counts.
+    return QueryMemoryFigure(ReadLogoArea(), 1, IDC_LOGO_AREA);
 }
 
 void CDownloadPage::QueryFreeLogoMemory()

@@ -100,6 +100,10 @@ private:
     /// Ends the hold on the download's array: the object no longer reads it.
     void ReleaseTransferArray() { m_transferArray.Reset(); }
     void OnReceivedBytes(const uint8_t* bytes, size_t nLength);
+    /// Sends a memory query (not with "Version" 0); its reply byte nStepsByte
+    /// counts steps of 64 kbytes, shown in field nFieldId. 0 without a usable
+    /// reply, the field then left as it was.
+    int QueryMemoryFigure(const printer_commands::Command& command, size_t nStepsByte, int nFieldId);
     /// The upload buffer is full: it becomes the input picture and is released.
     void CompleteUpload();
 
