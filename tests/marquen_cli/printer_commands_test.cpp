@@ -368,6 +368,9 @@ TEST_F(PrinterCommandsTest, PortsAndArguments)
     RunResult ports = Run({"ports"});
     EXPECT_EQ(ports.status, 0) << ports.err;
     EXPECT_EQ(ports.out, "COM7\n");
+    RunResult closed = Run({"erase", "--port", "COM9"});
+    EXPECT_EQ(closed.status, 1);
+    EXPECT_EQ(closed.err, "marquen-cli: the port COM9 could not be opened\n");
     EXPECT_EQ(Run({"memory", "--port", "COM0"}).status, 2);
     EXPECT_EQ(Run({"memory", "--port", "USB"}).status, 2);
     EXPECT_EQ(Run({"memory", "--baud", "1200"}).status, 2);

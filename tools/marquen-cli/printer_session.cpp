@@ -133,6 +133,9 @@ public:
         return 0;
     }
 
+    /// Whether the start-up opens the port.
+    bool Connects() const { return m_bConnect; }
+
 protected:
     bool CreateMainFrame(CMarquenDoc& doc) override
     {
@@ -175,6 +178,23 @@ bool PrinterSession::Start()
     if (!m_app->InitInstance())
         return false;
     m_started = true;
+    // Every command would fail on a closed port with the program's general
+    // "not sent" message; the port's name says more.
+    if (m_app->Connects() && m_messages.Count() == 0 && !m_app->IsPortOpen()) {
+        const int number = m_app->m_nPort + 1;
+        switch (m_app->m_nInterface) {
+        case 0:
+            m_streams.err << "marquen-cli: the port COM" << number << " could not be opened\n";
+            break;
+        case 1:
+            m_streams.err << "marquen-cli: the port LPT" << number << " could not be opened\n";
+            break;
+        default:
+            m_streams.err << "marquen-cli: the profile names no serial or parallel port; give --port COMn|LPTn\n";
+            break;
+        }
+        return false;
+    }
     m_app->SetCommView(m_view.get());
     return true;
 }
