@@ -273,8 +273,10 @@ TEST_F(DownloadPageTest, PrintSendsTheSizeOfTheCheckedRadioAfterSelectLogo)
         comm.ClearRecords();
         controls.checkedRadio = radio;
         page.OnPrint();
-        EXPECT_EQ(comm.writes.size(), 2u);
+        ASSERT_EQ(comm.writes.size(), 2u);
         EXPECT_EQ(comm.Wire(), (Bytes{0x1D, 0x23, 0x07, 0x1D, 0x2F, mode}));
+        EXPECT_EQ(comm.writes[1].arrayLength, 3u);
+        EXPECT_EQ(comm.writes[1].packetSize, 0);
     }
     EXPECT_TRUE(messages.shown.empty());
     comm.writeResults = {-1, 12};
@@ -286,6 +288,8 @@ TEST_F(DownloadPageTest, EraseRunsUntilThePrinterAnswers0D)
 {
     page.OnErase();
     EXPECT_EQ(comm.Commands(), std::vector<std::string>{"1D 40 31"});
+    EXPECT_EQ(comm.writes.at(0).arrayLength, 3u);
+    EXPECT_EQ(comm.writes.at(0).packetSize, 0);
     EXPECT_EQ(controls.EnabledTransferControls(), std::vector<int>{IDC_ERASE});
     EXPECT_EQ(controls.texts[IDC_ERASE], "Abort");
 
