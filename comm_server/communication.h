@@ -120,6 +120,7 @@ private:
     // Writing (writing.cpp).
     LONG WriteSynchronously(SAFEARRAY* array, LONG length, LONG* plWritten, HRESULT& hr);
     HRESULT StartTransfer(SAFEARRAY* array, LONG length, LONG packetSize, LONG* pRC);
+    bool GatherReply(ReceiveChannel& channel, LONG expected);
     /// Ends the packet writer (stopped by the caller: no further progress
     /// event of it is raised). False when it did not end within read +
     /// write time-out. m_writerLock held.

@@ -4,6 +4,7 @@
 #include "fundaport.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <new>
 
@@ -38,6 +39,13 @@ SAFEARRAY* ByteArrayOf(VARIANT* variant) {
 }
 
 bool Acquired(DWORD wait) { return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED_0; }
+
+/// Quiet time after which a reply that is still short counts as complete.
+/// The read thread wakes on the first byte, so on a slow line the data event
+/// fires while the rest of a reply is still on the wire (a 4-byte reply lasts
+/// 33 ms at 1200 baud); waiting this long for each next byte keeps a reply
+/// whole without delaying one that is complete.
+constexpr DWORD kReplyByteGap = 100;
 
 }  // namespace
 
@@ -222,6 +230,29 @@ HRESULT CCommunication::AbortTransfert() {
     return S_OK;
 }
 
+// The data event has fired: bytes are queued. Until `expected` bytes are
+// there, waits for each further byte at most kReplyByteGap, and in all at most
+// the read time-out. False only when the queue lock cannot be had.
+bool CCommunication::GatherReply(ReceiveChannel& channel, LONG expected) {
+    const DWORD readWait = m_link->ReadWait();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(readWait);
+    for (;;) {
+        if (!Acquired(WaitForSingleObject(channel.queueLock, readWait)))
+            return false;
+        const size_t queued = channel.queue.Count();
+        ReleaseMutex(channel.queueLock);
+        if (expected <= 0 || queued >= static_cast<size_t>(expected))
+            return true;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return true;
+        const DWORD wait = std::min<DWORD>(kReplyByteGap, static_cast<DWORD>(left.count()));
+        if (WaitForSingleObject(channel.dataEvent, wait) != WAIT_OBJECT_0)
+            return true;
+    }
+}
+
 HRESULT CCommunication::WriteAndRead(VARIANT* pBuffer, LONG lWritten, LONG* plRead, LONG* pbResult) {
     if (!pbResult)
         return E_POINTER;
@@ -240,6 +271,7 @@ HRESULT CCommunication::WriteAndRead(VARIANT* pBuffer, LONG lWritten, LONG* plRe
     HRESULT hr = WritePort(&array, lWritten, &written, 0, &rc);
     if (hr == S_OK && rc == WRITEPORT_RC_SUCCESS && written == lWritten &&
         WaitForSingleObject(channel->dataEvent, m_link->ReadWait()) == WAIT_OBJECT_0 &&
+        GatherReply(*channel, plRead ? *plRead : 0) &&
         Acquired(WaitForSingleObject(channel->queueLock, m_link->ReadWait()))) {
         LONG moved = 0;
         if (!channel->queue.Empty() && plRead && *plRead > 0 && SUCCEEDED(SafeArrayLock(array))) {

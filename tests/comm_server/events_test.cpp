@@ -291,3 +291,38 @@ TEST_F(Events, DeviceChangesLeaveASerialPortAlone) {
     ASSERT_TRUE(PumpUntil([&] { return m_sink.ReceivedBytes().size() >= 4; }));
     EXPECT_EQ(m_sink.ReceivedBytes(), garbage.Next(4));
 }
+
+namespace {
+
+// A slow line: the read thread wakes on a reply's first byte while the rest is
+// still on the wire.
+class SlowLine : public CommServerTest {
+protected:
+    void SetUp() override {
+        CommServerTest::SetUp();
+        vprinter::VirtualPrinterOptions options;
+        options.baud = 1200;
+        StartPrinter(options);
+    }
+};
+
+}  // namespace
+
+TEST_F(SlowLine, WriteAndReadWaitsForTheWholeReply) {
+    ASSERT_EQ(Open(), 1);
+    for (int i = 0; i < 3; ++i) {
+        Bytes buffer{0x1F, 0x77, 0x01, 0, 0, 0, 0, 0};
+        VARIANT variant;
+        VariantInit(&variant);
+        variant.vt = VT_ARRAY | VT_UI1;
+        variant.parray = MakeByteArray(buffer);
+        LONG read = 8;
+        LONG result = 0;
+        ASSERT_EQ(m_comm->WriteAndRead(&variant, 3, &read, &result), S_OK);
+        EXPECT_EQ(result, 1);
+        EXPECT_EQ(read, 8) << "the free-memory reply is eight bytes";
+        Bytes reply = ArrayBytes(variant.parray, 8);
+        VariantClear(&variant);
+        EXPECT_EQ(std::string(reply.begin(), reply.begin() + 6), "262144");
+    }
+}
