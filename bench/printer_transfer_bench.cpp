@@ -6,6 +6,7 @@
 //
 // build/bin/marquen-bench-printer [--baud N]. Needs libquorlink.so beside
 // itself; registers it in a scratch registry, and maps COM7 to the printer.
+#include "bmp_file.h"
 #include "download_page.h"
 #include "event_pump.h"
 #include "marquen_app.h"
@@ -189,27 +190,24 @@ private:
 
 void WriteBitmap(const std::filesystem::path& path)
 {
-    const uint32_t rowBytes = 4 * ((kSide + 31) / 32);
-    std::vector<uint8_t> file(62 + static_cast<size_t>(rowBytes) * kSide, 0);
-    auto put = [&](size_t at, uint32_t value, int size) {
-        for (int i = 0; i < size; ++i)
-            file[at + i] = static_cast<uint8_t>(value >> (8 * i));
-    };
-    file[0] = 'B';
-    file[1] = 'M';
-    put(2, static_cast<uint32_t>(file.size()), 4);
-    put(10, 62, 4);
-    put(14, 40, 4);
-    put(18, kSide, 4);
-    put(22, kSide, 4);
-    put(26, 1, 2);
-    put(28, 1, 2);
-    put(34, rowBytes * kSide, 4);
-    put(54, 0x00FFFFFF, 4);
-    for (size_t i = 62; i < file.size(); ++i)
-        file[i] = static_cast<uint8_t>(i * 2654435761u >> 13);
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
-                                                static_cast<std::streamsize>(file.size()));
+    // Random dots: the worst case for the logo stream's size and checksum.
+    const size_t rowBytes = BytesPerRow(kSide);
+    std::vector<uint8_t> bits(rowBytes * kSide);
+    for (size_t i = 0; i < bits.size(); ++i)
+        bits[i] = static_cast<uint8_t>(i * 2654435761u >> 13);
+    BmpFile bitmap(path.string());
+    std::string error;
+    uint32_t width = kSide;
+    uint32_t height = kSide;
+    if (bitmap.Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error) != PR_OK) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        std::exit(1);
+    }
+    bitmap.SetPicture(bits);
+    if (bitmap.Write(width, height, error) != PR_OK) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        std::exit(1);
+    }
 }
 
 void Report(const char* what, size_t bytes, int baud, Clock::duration took)
