@@ -114,8 +114,9 @@ LONG CCommunication::WriteSynchronously(SAFEARRAY* array, LONG length, LONG* plW
         std::lock_guard shared(Shared().lock);
         done = Comm_WritePort(port, bytes->data(), static_cast<DWORD>(length), &written, overlapped);
         DWORD error = GetLastError();
+        int cause = GetLastErrno();
         Shared().pendingWrite = bytes;
-        SetLastError(error);
+        SetLastErrorWithErrno(error, cause);
     }
     if (done) {
         if (plWritten)
