@@ -5,6 +5,7 @@
 #include "fundaport.h"
 #include "icommunication.h"
 #include "module_state.h"
+#include "port_failure.h"
 
 #include <new>
 
@@ -28,15 +29,25 @@ PacketOutcome WritePacket(const PacketTransfer& transfer, size_t offset, DWORD l
     DWORD written = 0;
     if (Comm_WritePort(port, transfer.bytes.data() + offset, length, &written, overlapped))
         return written == length ? PacketOutcome::Sent : PacketOutcome::Failed;
-    if (GetLastError() != ERROR_IO_PENDING)
+    if (GetLastError() != ERROR_IO_PENDING) {
+        ReportPortFailure("writing to the port failed");
         return PacketOutcome::Failed;
+    }
 
     HANDLE waits[2] = {overlapped->hEvent, transfer.abortEvent};
     DWORD wait = WaitForMultipleObjects(2, waits, FALSE, transfer.link->WriteWait());
     if (wait == WAIT_OBJECT_0) {
-        if (!GetOverlappedResult(port, overlapped, &written, FALSE))
+        if (!GetOverlappedResult(port, overlapped, &written, FALSE)) {
+            ReportPortFailure("writing to the port failed");
             return PacketOutcome::Failed;
+        }
         return written == length ? PacketOutcome::Sent : PacketOutcome::Failed;
+    }
+    if (wait == WAIT_TIMEOUT) {
+        marquen::diagnostics::Report(marquen::diagnostics::Level::kError,
+                                     "Quorlink: the port did not take a packet of " + std::to_string(length) +
+                                         " bytes within the write time-out (" +
+                                         std::to_string(transfer.link->WriteWait()) + " ms)");
     }
     // The write still in flight reads this thread's copy of the bytes, which
     // goes with the thread: take it back first.

@@ -9,12 +9,14 @@
 // calls of another thread.
 #include "fundaport.h"
 
+#include "diagnostics/diagnostics.h"
 #include "entry_guard.h"
 #include "kernel/sync.h"
 #include "parallel_port.h"
 #include "serial_port.h"
 
 #include <mutex>
+#include <string>
 
 namespace {
 
@@ -63,6 +65,23 @@ void CloseDevice(HANDLE device) {
 }
 
 bool IsLive(HANDLE device) { return device != nullptr && !IsDeviceHungUp(device); }
+
+// Names the port and the system's reason in a diagnostic; the last error
+// stays as the open left it.
+void ReportOpenFailure(int kind, int index) {
+    const DWORD error = GetLastError();
+    const int cause = GetLastErrno();
+    std::string message = "port library: cannot open " +
+                          std::string(kind == FUNDAPORT_KIND_SERIAL ? "COM" : "LPT") + std::to_string(index + 1) + ": ";
+    if (cause != 0)
+        message += LastErrorText();
+    else if (error == ERROR_FILE_NOT_FOUND)
+        message += "the port map has no such port";
+    else
+        message += "system error " + std::to_string(error);
+    marquen::diagnostics::Report(marquen::diagnostics::Level::kError, message);
+    SetLastErrorWithErrno(error, cause);
+}
 
 }  // namespace
 
@@ -146,6 +165,7 @@ int UpdateConnection(int /*nArg1*/, int nArg2, int& nArg3, int& nArg4, int& nArg
     device = kind == FUNDAPORT_KIND_SERIAL ? fundaport::OpenSerialPort(index, line)
                                            : fundaport::OpenParallelPort(index, &readable);
     if (device == nullptr) {
+        ReportOpenFailure(kind, index);
         return 0;
     }
     HANDLE stale = nullptr;
