@@ -115,7 +115,7 @@ HRESULT CCommunication::OpenPort(BSTR sPortName, LONG* pRC) {
         // library is not touched at all.
         if (!GetDefaultCommConfig(name.c_str(), &config, &size) || !PortNumber(name, number) ||
             (!m_settingsFlag && !TakeDefaultConfiguration(config.dcb))) {
-            ReportPortFailure("cannot open " + name);
+            ReportPortFailure("cannot open ", name);
             FailOpen();
             return S_OK;
         }

@@ -43,12 +43,8 @@ PacketOutcome WritePacket(const PacketTransfer& transfer, size_t offset, DWORD l
         }
         return written == length ? PacketOutcome::Sent : PacketOutcome::Failed;
     }
-    if (wait == WAIT_TIMEOUT) {
-        marquen::diagnostics::Report(marquen::diagnostics::Level::kError,
-                                     "Quorlink: the port did not take a packet of " + std::to_string(length) +
-                                         " bytes within the write time-out (" +
-                                         std::to_string(transfer.link->WriteWait()) + " ms)");
-    }
+    if (wait == WAIT_TIMEOUT)
+        ReportPortWriteTimeout(length, transfer.link->WriteWait());
     // The write still in flight reads this thread's copy of the bytes, which
     // goes with the thread: take it back first.
     CancelIoEx(port, overlapped);

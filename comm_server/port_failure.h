@@ -22,14 +22,30 @@ inline std::string LastErrorInWords() {
     return SystemMessageText(HRESULT_FROM_WIN32(code)) + " (system error " + std::to_string(code) + ")";
 }
 
-/// Reports "Quorlink: <what>: <the last error in words>"; leaves the last
-/// error as it was. Any thread.
-inline void ReportPortFailure(std::string_view what,
-                              marquen::diagnostics::Level level = marquen::diagnostics::Level::kError) {
+/// Reports "Quorlink: <what><subject>: <the last error in words>" as an
+/// error; leaves the last error as it was. Any thread; never throws (the
+/// background threads call it), a message it cannot build is dropped.
+inline void ReportPortFailure(std::string_view what, std::string_view subject = {}) noexcept {
     const DWORD code = GetLastError();
     const int cause = GetLastErrno();
-    marquen::diagnostics::Report(level, "Quorlink: " + std::string(what) + ": " + LastErrorInWords());
+    try {
+        std::string message = "Quorlink: ";
+        message.append(what).append(subject).append(": ").append(LastErrorInWords());
+        marquen::diagnostics::Report(marquen::diagnostics::Level::kError, message);
+    } catch (...) {
+    }
     SetLastErrorWithErrno(code, cause);
+}
+
+/// Reports that the port did not take `bytes` bytes within `milliseconds`.
+/// Any thread; never throws.
+inline void ReportPortWriteTimeout(DWORD bytes, DWORD milliseconds) noexcept {
+    try {
+        marquen::diagnostics::Report(marquen::diagnostics::Level::kError,
+                                     "Quorlink: the port did not take " + std::to_string(bytes) + " bytes within " +
+                                         std::to_string(milliseconds) + " ms");
+    } catch (...) {
+    }
 }
 
 }  // namespace quorlink

@@ -144,9 +144,7 @@ LONG CCommunication::WriteSynchronously(SAFEARRAY* array, LONG length, LONG* plW
             ResetEvent(abort);
             rc = WRITEPORT_RC_ABORTED;
         } else if (wait == WAIT_TIMEOUT) {
-            marquen::diagnostics::Report(marquen::diagnostics::Level::kError,
-                                         "Quorlink: the port did not take " + std::to_string(length) +
-                                             " bytes within " + std::to_string(kSynchronousWriteWait) + " ms");
+            ReportPortWriteTimeout(static_cast<DWORD>(length), kSynchronousWriteWait);
             rc = WRITEPORT_RC_INCOMPLETE;
         } else {
             rc = WRITEPORT_RC_FAILED;
