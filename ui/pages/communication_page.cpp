@@ -106,8 +106,8 @@ void CCommunicationPage::CreateControls()
                           {IDC_STOP_BITS_LABEL, "Stop bits"},
                           {IDC_HANDSHAKE_LABEL, "Handshaking"}};
     for (size_t row = 0; row < std::size(labels); ++row)
-        new wxStaticText(this, labels[row].labelId, labels[row].label, wxPoint(left + 20, kRowTops[row]),
-                         wxSize(100, kListHeight), wxST_NO_AUTORESIZE);
+        page_widgets::MakeLabel(this, labels[row].labelId, labels[row].label,
+                                wxRect(left + 20, kRowTops[row], 100, kListHeight));
 
     auto list = [this, left](int id, int row, int width, const char* name) {
         auto* choice = new wxChoice(this, id, wxPoint(left + 125, kRowTops[row]), wxSize(width, kListHeight));

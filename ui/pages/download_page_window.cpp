@@ -13,6 +13,8 @@
 #include <wx/textctrl.h>
 #include <wx/utils.h>
 
+#include <algorithm>
+
 using page_layout::DownloadRects;
 using page_widgets::kButtonHeight;
 using page_widgets::kEditHeight;
@@ -81,9 +83,8 @@ void CDownloadPageWindow::CreateControls()
     new wxStaticBox(this, IDC_DOWNLOAD_RIGHT_FRAME, wxEmptyString, wxPoint(282, 0), wxSize(318, 144));
 
     // Left frame, in tab order.
-    new wxStaticText(this, IDC_LOGO_NUMBER_LABEL, "Logo Number", wxDefaultPosition, wxSize(-1, kListHeight),
-                     wxST_NO_AUTORESIZE);
-    FindWindow(IDC_LOGO_NUMBER_LABEL)->SetSize(FindWindow(IDC_LOGO_NUMBER_LABEL)->GetBestSize().x, kListHeight);
+    wxStaticText* logoLabel = page_widgets::MakeLabel(this, IDC_LOGO_NUMBER_LABEL, "Logo Number", wxRect());
+    logoLabel->SetSize(logoLabel->GetBestSize().x, kListHeight);
     m_logoNumbers = new wxChoice(this, IDC_LOGO_NUMBER, wxDefaultPosition, wxSize(70, kListHeight));
     SetAccessibleName(m_logoNumbers, "Logo Number");
     auto* upload = new wxButton(this, IDC_UPLOAD, "Upload", wxDefaultPosition, wxSize(kButtonWidth, kButtonHeight));
@@ -119,11 +120,13 @@ void CDownloadPageWindow::CreateControls()
          " bytes"},
     };
     for (const MemoryLine& line : lines) {
-        auto* label = new wxStaticText(this, line.labelId, line.label);
+        wxStaticText* label = page_widgets::MakeLabel(this, line.labelId, line.label, wxRect());
         label->SetSize(label->GetBestSize().x, kEditHeight);
         page_widgets::MakeEdit(this, line.valueId, wxRect(0, 0, kValueWidth, kEditHeight), line.label, true);
-        auto* unit = new wxStaticText(this, line.unitId, line.unit);
-        unit->SetSize(unit->GetBestSize().x, kEditHeight);
+        // The unit sits 40 pixels from the frame's right edge.
+        wxStaticText* unit = page_widgets::MakeLabel(this, line.unitId, line.unit, wxRect());
+        page_widgets::ShrinkToFit(unit, 36);
+        unit->SetSize(std::min(unit->GetBestSize().x, 36), kEditHeight);
     }
     auto* setup = new wxButton(this, IDC_SETUP, "Setup", wxDefaultPosition, wxSize(kButtonWidth, kButtonHeight));
     auto* refresh = new wxButton(this, IDC_REFRESH, "Refresh", wxDefaultPosition, wxSize(kButtonWidth, kButtonHeight));

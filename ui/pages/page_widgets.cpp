@@ -5,7 +5,10 @@
 #include <wx/choice.h>
 #include <wx/panel.h>
 #include <wx/settings.h>
+#include <wx/stattext.h>
 #include <wx/textctrl.h>
+
+#include <dlfcn.h>
 
 namespace page_widgets {
 
@@ -26,6 +29,27 @@ wxTextCtrl* MakeEdit(wxWindow* parent, int id, const wxRect& rect, const wxStrin
         edit->Disable();
     SetAccessibleName(edit, accessibleName);
     return edit;
+}
+
+wxStaticText* MakeLabel(wxWindow* parent, int id, const wxString& text, const wxRect& rect)
+{
+    auto* label = new wxStaticText(parent, id, text, rect.GetPosition(), rect.GetSize(), wxST_NO_AUTORESIZE);
+    // wxWidgets puts a label's text at the top; GTK centres it when asked.
+    // Looked up at run time, as the accessibility calls are.
+    using SetYAlignFn = void (*)(void* label, float yalign);
+    static const auto setYAlign = reinterpret_cast<SetYAlignFn>(dlsym(RTLD_DEFAULT, "gtk_label_set_yalign"));
+    if (setYAlign != nullptr && label->GetHandle() != nullptr)
+        setYAlign(label->GetHandle(), 0.5F);
+    return label;
+}
+
+void ShrinkToFit(wxStaticText* label, int width)
+{
+    wxFont font = label->GetFont();
+    while (font.GetPointSize() > 6 && label->GetTextExtent(label->GetLabel()).x > width) {
+        font.SetPointSize(font.GetPointSize() - 1);
+        label->SetFont(font);
+    }
 }
 
 void SelectIndex(wxChoice* list, int nIndex)

@@ -12,6 +12,7 @@
 
 class wxChoice;
 class wxPanel;
+class wxStaticText;
 class wxString;
 class wxTextCtrl;
 class wxWindow;
@@ -35,6 +36,13 @@ void PreparePage(wxPanel* page);
 /// button and closes nothing. disabled: created disabled.
 wxTextCtrl* MakeEdit(wxWindow* parent, int id, const wxRect& rect, const wxString& accessibleName,
                      bool disabled = false);
+
+/// A static text whose text sits in the middle of its rectangle's height, so
+/// that it lines up with the field beside it at any height the layout gives.
+wxStaticText* MakeLabel(wxWindow* parent, int id, const wxString& text, const wxRect& rect);
+
+/// Makes label's font smaller, down to 6 points, until its text fits width.
+void ShrinkToFit(wxStaticText* label, int width);
 
 /// Selects nIndex in list, or nothing when nIndex is not an entry's index.
 void SelectIndex(wxChoice* list, int nIndex);

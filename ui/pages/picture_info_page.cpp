@@ -20,6 +20,7 @@ using page_layout::PictureInfoRects;
 using page_widgets::kEditHeight;
 using page_widgets::kListHeight;
 using page_widgets::MakeEdit;
+using page_widgets::MakeLabel;
 
 namespace {
 
@@ -36,11 +37,6 @@ constexpr int kHeightRow = 133;
 constexpr int kTemplateWidth = 600;
 constexpr int kTemplateHeight = 160;
 constexpr int kSizeFieldWidth = 60;
-
-wxStaticText* MakeLabel(wxWindow* parent, int id, const wxString& text, const wxRect& rect)
-{
-    return new wxStaticText(parent, id, text, rect.GetPosition(), rect.GetSize(), wxST_NO_AUTORESIZE);
-}
 
 }  // namespace
 
@@ -67,7 +63,7 @@ void CPictureInfoPage::CreateControls()
     MakeEdit(this, IDC_INPUT_FILE, wxRect(10, kFileRow, 200, kEditHeight), "Input file");
     auto* open = new wxButton(this, IDC_OPEN_BROWSE, "...", wxPoint(210, kFileRow), wxSize(-1, kEditHeight),
                               wxBU_EXACTFIT);
-    MakeLabel(this, wxID_ANY, "Type", wxRect(10, kTypeRow + 3, 40, kEditHeight));
+    MakeLabel(this, wxID_ANY, "Type", wxRect(10, kTypeRow, 40, kListHeight));
     MakeEdit(this, IDC_INPUT_TYPE, wxRect(55, kTypeRow + 3, 120, kEditHeight), "Input type", true);
     MakeLabel(this, wxID_ANY, "Size", wxRect(10, kSizeRow, 40, kEditHeight));
     MakeEdit(this, IDC_INPUT_SIZE, wxRect(55, kSizeRow, kSizeFieldWidth, kEditHeight), "Input size", true);
@@ -83,7 +79,7 @@ void CPictureInfoPage::CreateControls()
     MakeEdit(this, IDC_OUTPUT_FILE, wxRect(0, kFileRow, 200, kEditHeight), "Output file", true);
     auto* saveAs = new wxButton(this, IDC_SAVE_AS_BROWSE, "...", wxPoint(0, kFileRow), wxSize(-1, kEditHeight),
                                 wxBU_EXACTFIT);
-    MakeLabel(this, IDC_OUTPUT_TYPE_LABEL, "Type", wxRect(0, kTypeRow + 3, 40, kEditHeight));
+    MakeLabel(this, IDC_OUTPUT_TYPE_LABEL, "Type", wxRect(0, kTypeRow, 40, kListHeight));
     m_outputType = new wxChoice(this, IDC_OUTPUT_TYPE, wxPoint(0, kTypeRow), wxSize(130, kListHeight));
     // The template lists "RASTER GFX", "BITMAP", "LOGO", "EPSON GFX",
     // "RASTER GFX EXT"; sorted, the index of each entry is its picture type.
@@ -120,15 +116,9 @@ void CPictureInfoPage::CreateControls()
     };
     for (const SpinRow& row : rows) {
         wxStaticText* label = MakeLabel(this, row.labelId, row.label, wxRect(0, row.row, 40, kEditHeight));
-        if (row.x == 1) {
-            // The offset labels get 35 pixels: a smaller font where the
-            // page's own does not fit.
-            wxFont font = label->GetFont();
-            while (font.GetPointSize() > 6 && label->GetTextExtent(row.label).x > 38) {
-                font.SetPointSize(font.GetPointSize() - 1);
-                label->SetFont(font);
-            }
-        }
+        // The offset labels get 35 pixels (and the 5 up to their field).
+        if (row.x == 1)
+            page_widgets::ShrinkToFit(label, 39);
         wxTextCtrl* edit = MakeEdit(this, row.editId, wxRect(0, row.row, kSizeFieldWidth, kEditHeight), row.editName,
                                     true);
         edit->Bind(wxEVT_TEXT, &CPictureInfoPage::OnSizeOrOffsetChange, this);
