@@ -527,6 +527,40 @@ TEST_F(PagesTest, StoredSettingsAreShownAtCreation)
     EXPECT_EQ(app->m_nStopBits, 0);
 }
 
+TEST_F(PagesTest, PagesFollowTheirLayoutsDownTo400Pixels)
+{
+    Start(false);
+    OpenPicture(120, 80);
+    // The narrowest main window: 600 pixels.
+    notebook->SetSize(600, 200);
+    RunFor(200ms);
+    wxWindow* download = pages->Page(kDownloadPageIndex);
+    const int width = download->GetClientSize().x;
+    ASSERT_GT(width, 400);
+    EXPECT_EQ(download->FindWindow(IDC_DOWNLOAD_LEFT_FRAME)->GetSize().x, static_cast<int>(width * 5.0 / 11));
+    EXPECT_EQ(download->FindWindow(IDC_PROGRESS)->GetRect().GetBottom() + 1, download->GetClientSize().y);
+    wxWindow* communication = pages->Page(kCommunicationPageIndex);
+    EXPECT_EQ(communication->FindWindow(IDC_SERIAL_PORT)->GetPosition().x,
+              communication->FindWindow(IDC_COMM_RIGHT_FRAME)->GetPosition().x + 125);
+    Screenshot(kPictureInfoPageIndex, "page-picture-info-600.png");
+    Screenshot(kDownloadPageIndex, "page-download-600.png");
+    Screenshot(kCommunicationPageIndex, "page-communication-600.png");
+
+    // 400 pixels or less: every control stays where it was.
+    for (int index = 0; index < kViewPageCount; ++index) {
+        wxWindow* page = pages->Page(index);
+        std::vector<wxRect> before;
+        for (wxWindow* child : page->GetChildren())
+            before.push_back(child->GetRect());
+        page->SetSize(400, 150);
+        page->SetSize(250, 100);
+        RunFor(50ms);
+        size_t i = 0;
+        for (wxWindow* child : page->GetChildren())
+            EXPECT_EQ(child->GetRect(), before[i++]) << index << " " << child->GetId();
+    }
+}
+
 TEST_F(PagesTest, DownloadButtonDrivesADownloadToTheVirtualPrinter)
 {
     Start(true);

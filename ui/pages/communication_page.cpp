@@ -35,7 +35,7 @@ using namespace communication_page;
 constexpr int kTemplateWidth = 600;
 constexpr int kTemplateHeight = 160;
 /// Tops of the five rows of the right frame: a drop-down list each.
-constexpr int kRowTops[] = {5, 36, 67, 98, 129};
+constexpr int kRowTops[] = {2, 33, 64, 95, 126};
 
 /// The names of a port list the object put into list, in the list's order.
 std::vector<wxString> PortNames(const VARIANT& list)

@@ -25,7 +25,11 @@ namespace {
 constexpr int kTemplateWidth = 600;
 constexpr int kTemplateHeight = 160;
 constexpr int kButtonWidth = 80;
-constexpr int kValueWidth = 70;
+// The memory lines fit a 600-pixel main window: a label's text ends before
+// the value column (seven tenths into the right frame) and the value before
+// the unit, 40 pixels from the frame's right edge.
+constexpr int kValueWidth = 60;
+constexpr int kMemoryLabelWidth = 205;
 constexpr int kProgressHeight = 16;
 
 /// Tooltips of the print-size buttons as stored: "&&" shows as "&".
@@ -119,14 +123,25 @@ void CDownloadPageWindow::CreateControls()
         {IDC_FREE_MEMORY_LABEL, "Memory size remained for logo storage", IDC_FREE_MEMORY, IDC_FREE_MEMORY_UNIT,
          " bytes"},
     };
+    // One font for the three lines: the largest at which the longest label
+    // fits its column.
+    wxStaticText* longest = nullptr;
     for (const MemoryLine& line : lines) {
         wxStaticText* label = page_widgets::MakeLabel(this, line.labelId, line.label, wxRect());
-        label->SetSize(label->GetBestSize().x, kEditHeight);
+        if (longest == nullptr || label->GetBestSize().x > longest->GetBestSize().x)
+            longest = label;
         page_widgets::MakeEdit(this, line.valueId, wxRect(0, 0, kValueWidth, kEditHeight), line.label, true);
         // The unit sits 40 pixels from the frame's right edge.
         wxStaticText* unit = page_widgets::MakeLabel(this, line.unitId, line.unit, wxRect());
         page_widgets::ShrinkToFit(unit, 36);
         unit->SetSize(std::min(unit->GetBestSize().x, 36), kEditHeight);
+    }
+    page_widgets::ShrinkToFit(longest, kMemoryLabelWidth);
+    for (const MemoryLine& line : lines) {
+        for (int id : {line.labelId, line.valueId})
+            FindWindow(id)->SetFont(longest->GetFont());
+        FindWindow(line.labelId)->SetSize(std::min(FindWindow(line.labelId)->GetBestSize().x, kMemoryLabelWidth),
+                                          kEditHeight);
     }
     auto* setup = new wxButton(this, IDC_SETUP, "Setup", wxDefaultPosition, wxSize(kButtonWidth, kButtonHeight));
     auto* refresh = new wxButton(this, IDC_REFRESH, "Refresh", wxDefaultPosition, wxSize(kButtonWidth, kButtonHeight));

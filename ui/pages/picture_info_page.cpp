@@ -28,11 +28,11 @@ namespace {
 constexpr std::array<const char*, 5> kTypeNames = {"BITMAP", "EPSON GFX", "LOGO", "RASTER GFX", "RASTER GFX EXT"};
 
 // Rows of the page, the same on both halves.
-constexpr int kFileRow = 18;
-constexpr int kTypeRow = 46;
-constexpr int kSizeRow = 79;
-constexpr int kWidthRow = 106;
-constexpr int kHeightRow = 133;
+constexpr int kFileRow = 16;
+constexpr int kTypeRow = 43;
+constexpr int kSizeRow = 75;
+constexpr int kWidthRow = 102;
+constexpr int kHeightRow = 129;
 /// The page size the controls are first placed for.
 constexpr int kTemplateWidth = 600;
 constexpr int kTemplateHeight = 160;
@@ -102,23 +102,23 @@ void CPictureInfoPage::CreateControls()
         int nMax;
         int nStart;
         int row;
-        int x;
+        bool isOffset;
     };
     const SpinRow rows[] = {
         {IDC_OUTPUT_WIDTH_LABEL, "Width", IDC_OUTPUT_WIDTH, "Output width", IDC_OUTPUT_WIDTH_SPIN,
-         "Output width spin", 1, 3000, 1, kWidthRow, 0},
+         "Output width spin", 1, 3000, 1, kWidthRow, false},
         {IDC_OFFSET_X_LABEL, "OffsetX", IDC_OFFSET_X, "Offset X", IDC_OFFSET_X_SPIN, "Offset X spin", -500, 500, 0,
-         kWidthRow, 1},
+         kWidthRow, true},
         {IDC_OUTPUT_HEIGHT_LABEL, "Height", IDC_OUTPUT_HEIGHT, "Output height", IDC_OUTPUT_HEIGHT_SPIN,
-         "Output height spin", 1, 3000, 1, kHeightRow, 0},
+         "Output height spin", 1, 3000, 1, kHeightRow, false},
         {IDC_OFFSET_Y_LABEL, "OffsetY", IDC_OFFSET_Y, "Offset Y", IDC_OFFSET_Y_SPIN, "Offset Y spin", -500, 500, 0,
-         kHeightRow, 1},
+         kHeightRow, true},
     };
     for (const SpinRow& row : rows) {
         wxStaticText* label = MakeLabel(this, row.labelId, row.label, wxRect(0, row.row, 40, kEditHeight));
-        // The offset labels get 35 pixels (and the 5 up to their field).
-        if (row.x == 1)
-            page_widgets::ShrinkToFit(label, 39);
+        // The offset labels get 35 pixels.
+        if (row.isOffset)
+            page_widgets::ShrinkToFit(label, 35);
         wxTextCtrl* edit = MakeEdit(this, row.editId, wxRect(0, row.row, kSizeFieldWidth, kEditHeight), row.editName,
                                     true);
         edit->Bind(wxEVT_TEXT, &CPictureInfoPage::OnSizeOrOffsetChange, this);
