@@ -7,6 +7,7 @@
 #include "picture_info_page.h"
 
 #include <wx/string.h>
+#include <wx/weakref.h>
 
 namespace {
 
@@ -17,15 +18,17 @@ public:
           m_download(new CDownloadPageWindow(tabControl, app)),
           m_communication(new CCommunicationPage(tabControl, app))
     {
-        // The pages are windows of the tab control, which destroys them; the
-        // links between them are cut when the first of them goes.
-        CCommunicationPage* communication = m_communication;
-        m_download->SetCommunicationPageEnabler([communication](bool bEnable) { communication->Enable(bEnable); });
-        CDownloadPageWindow* download = m_download;
-        m_communication->SetVersionChanged([download] { download->ApplyVersion(); });
-        m_communication->Bind(wxEVT_DESTROY, [download](wxWindowDestroyEvent& event) {
-            download->SetCommunicationPageEnabler(nullptr);
-            event.Skip();
+        // The pages are windows of the tab control, which destroys them in an
+        // order of its own: each link between them holds a weak reference.
+        wxWeakRef<CCommunicationPage> communication(m_communication.get());
+        m_download->SetCommunicationPageEnabler([communication](bool bEnable) {
+            if (communication)
+                communication->Enable(bEnable);
+        });
+        wxWeakRef<CDownloadPageWindow> download(m_download.get());
+        m_communication->SetVersionChanged([download] {
+            if (download)
+                download->ApplyVersion();
         });
     }
 
@@ -33,11 +36,11 @@ public:
     {
         switch (nIndex) {
         case kPictureInfoPageIndex:
-            return m_pictureInfo;
+            return m_pictureInfo.get();
         case kDownloadPageIndex:
-            return m_download;
+            return m_download.get();
         case kCommunicationPageIndex:
-            return m_communication;
+            return m_communication.get();
         default:
             return nullptr;
         }
@@ -64,9 +67,11 @@ public:
     void AbortTransfer() override { m_download->AbortTransfer(); }
 
 private:
-    CPictureInfoPage* m_pictureInfo;
-    CDownloadPageWindow* m_download;
-    CCommunicationPage* m_communication;
+    // Owned by the tab control; the view keeps this object no longer than
+    // the tab control's pages.
+    wxWeakRef<CPictureInfoPage> m_pictureInfo;
+    wxWeakRef<CDownloadPageWindow> m_download;
+    wxWeakRef<CCommunicationPage> m_communication;
 };
 
 }  // namespace
