@@ -679,6 +679,34 @@ TEST_F(PagesTest, DownloadButtonDrivesADownloadToTheVirtualPrinter)
     Screenshot(kDownloadPageIndex, "page-download.png");
 }
 
+TEST_F(PagesTest, UploadButtonBringsTheStoredLogoBackAsTheInput)
+{
+    Start(true);
+    OpenPicture(64, 40);
+    notebook->SetSelection(kDownloadPageIndex);
+    RunFor(100ms);
+    Find<wxChoice>(1, IDC_LOGO_NUMBER)->SetSelection(4);
+    auto* download = Find<wxButton>(1, IDC_DOWNLOAD);
+    PointerClick(download);
+    ASSERT_TRUE(RunUntil([&] { return !pages->IsTransferBusy() && Find<wxGauge>(1, IDC_PROGRESS)->GetValue() == 100; }));
+    ASSERT_TRUE(printer.Snapshot().Slot(4).stored);
+    OpenPicture(16, 8);
+    ASSERT_EQ(Find<wxTextCtrl>(0, IDC_INPUT_WIDTH)->GetValue(), "16");
+
+    PointerClick(Find<wxButton>(1, IDC_UPLOAD));
+    ASSERT_TRUE(RunUntil([&] {
+        const PictureFile* input = app->GetDocument()->GetInput();
+        return input != nullptr && input->Width() == 64 && !pages->IsTransferBusy();
+    }));
+    EXPECT_EQ(app->GetDocument()->GetInput()->Height(), 40u);
+    // The page shows the uploaded picture as the new input.
+    EXPECT_EQ(Find<wxTextCtrl>(0, IDC_INPUT_WIDTH)->GetValue(), "64");
+    EXPECT_EQ(Find<wxTextCtrl>(0, IDC_OUTPUT_HEIGHT)->GetValue(), "40");
+    EXPECT_EQ(Find<wxButton>(1, IDC_UPLOAD)->GetLabel(), "Upload");
+    EXPECT_TRUE(Find<wxButton>(1, IDC_DOWNLOAD)->IsEnabled());
+    EXPECT_TRUE(messages.shown.empty()) << messages.Texts().front();
+}
+
 TEST_F(PagesTest, AbortFromTheViewStopsARunningDownload)
 {
     Start(true);

@@ -175,7 +175,9 @@ void CDownloadPageWindow::ApplyVersion()
     const bool withQueries = m_app.m_nVersion != 0;
     ShowControl(IDC_UPLOAD, withQueries);
     ShowMemoryFigures(withQueries);
-    if (withQueries && !IsTransferBusy())
+    // Read at once from a printer that is there; a closed port would only
+    // keep the user waiting for the replies' time-outs.
+    if (withQueries && !IsTransferBusy() && m_app.IsPortOpen())
         m_logic->OnRefresh();
 }
 

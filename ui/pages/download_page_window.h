@@ -42,7 +42,7 @@ public:
 
     /// "Version" changed: the Upload button and the total-memory and
     /// logo-area lines are shown for a nonzero "Version" only; shown, the
-    /// figures are read again.
+    /// figures are read again when the port is open.
     void ApplyVersion();
     /// Whether a download, an upload or an erase is running.
     bool IsTransferBusy();

@@ -162,7 +162,7 @@ OutputPictureParameters CPictureInfoPage::GetOutputParameters()
 
 void CPictureInfoPage::ShowPictureInfo(const PictureFile& picture, bool bNewInput)
 {
-    const wxString size = wxString::Format("%d", static_cast<int>(picture.Size()));
+    const wxString size = wxString::Format("%u", static_cast<unsigned>(picture.Size()));
     if (bNewInput) {
         for (int id : {IDC_OUTPUT_SIZE, IDC_OFFSET_X, IDC_OFFSET_Y, IDC_OUTPUT_WIDTH, IDC_OUTPUT_HEIGHT,
                        IDC_OUTPUT_TYPE, IDC_OUTPUT_FILE, IDC_OUTPUT_WIDTH_SPIN, IDC_OUTPUT_HEIGHT_SPIN,
