@@ -286,11 +286,17 @@ protected:
     {
         notebook->SetSelection(index);
         RunFor(300ms);
+        ScreenshotOf(notebook, name);
+    }
+
+    void ScreenshotOf(wxWindow* window, const std::string& name)
+    {
+        RunFor(200ms);
         const char* folder = std::getenv("MARQUEN_SCREENSHOT_DIR");
         if (folder == nullptr)
             return;
         std::filesystem::create_directories(folder);
-        const wxRect rect = notebook->GetScreenRect();
+        const wxRect rect = window->GetScreenRect();
         std::string command = "import -window root -crop " + std::to_string(rect.width) + "x" +
                               std::to_string(rect.height) + "+" + std::to_string(rect.x) + "+" +
                               std::to_string(rect.y) + " '" + (std::filesystem::path(folder) / name).string() + "'";
@@ -743,6 +749,7 @@ TEST_F(PagesTest, SetupChangesTheLogoAreaThroughTheDialog)
             EXPECT_EQ(sizes->GetSelection(), wxNOT_FOUND);
             EXPECT_EQ(GetAccessibleName(sizes), "New memory size for logo storage");
             sizes->SetStringSelection("320");
+            ScreenshotOf(dialog, "memory-size-dialog.png");
             wxCommandEvent ok(wxEVT_BUTTON, wxID_OK);
             ok.SetEventObject(dialog->FindWindow(wxID_OK));
             dialog->FindWindow(wxID_OK)->GetEventHandler()->ProcessEvent(ok);
