@@ -79,6 +79,23 @@ int FocusedControl(wxWindow* page)
     return -1;
 }
 
+/// The role a screen reader is told for window ("spin button", "text", ...).
+std::string AccessibleRole(wxWindow* window)
+{
+    using GetAccessibleFn = void* (*)(void* widget);
+    using GetRoleFn = int (*)(void* accessible);
+    using RoleNameFn = const char* (*)(int role);
+    static const auto getAccessible =
+        reinterpret_cast<GetAccessibleFn>(dlsym(RTLD_DEFAULT, "gtk_widget_get_accessible"));
+    static const auto getRole = reinterpret_cast<GetRoleFn>(dlsym(RTLD_DEFAULT, "atk_object_get_role"));
+    static const auto roleName = reinterpret_cast<RoleNameFn>(dlsym(RTLD_DEFAULT, "atk_role_get_name"));
+    if (getAccessible == nullptr || getRole == nullptr || roleName == nullptr || window == nullptr)
+        return {};
+    void* accessible = getAccessible(window->GetHandle());
+    const char* name = accessible != nullptr ? roleName(getRole(accessible)) : nullptr;
+    return name != nullptr ? name : "";
+}
+
 void RunFor(std::chrono::milliseconds duration)
 {
     RunUntil([] { return false; }, duration);
@@ -327,6 +344,10 @@ TEST_F(PagesTest, ControlsWithoutTextOfTheirOwnCarryTheirAccessibleNames)
         {1025, "Offset Y spin"}};
     for (const auto& [id, name] : pictureInfo)
         EXPECT_EQ(GetAccessibleName(pages->Page(kPictureInfoPageIndex)->FindWindow(id)), name) << id;
+    // The narrow spin buttons are spin buttons to a screen reader too.
+    for (int id : {IDC_OUTPUT_WIDTH_SPIN, IDC_OUTPUT_HEIGHT_SPIN, IDC_OFFSET_X_SPIN, IDC_OFFSET_Y_SPIN})
+        EXPECT_EQ(AccessibleRole(pages->Page(kPictureInfoPageIndex)->FindWindow(id)), "spin button") << id;
+    EXPECT_EQ(AccessibleRole(pages->Page(kPictureInfoPageIndex)->FindWindow(IDC_OUTPUT_WIDTH)), "text");
     const std::pair<int, const char*> download[] = {{1043, "Logo Number"},
                                                     {1060, "Total memory size available"},
                                                     {1061, "Memory size available for logo storage"},
@@ -524,6 +545,8 @@ TEST_F(PagesTest, CommunicationPageWritesTheSettingsAndReconnects)
     Choose(2, IDC_BAUD_RATE, "9600");
     EXPECT_EQ(app->m_nBaudRate, 9600);
     EXPECT_EQ(app->connects, connects + 1);
+    RunFor(50ms);
+    EXPECT_EQ(GetAccessibleName(Find<wxChoice>(2, IDC_BAUD_RATE)), "Baudrate");  // not the entry chosen
     EXPECT_NE(std::find(comm.calls.begin(), comm.calls.end(), "put_Baudrate 9600"), comm.calls.end());
     Choose(2, IDC_SERIAL_PORT, "COM2");
     EXPECT_EQ(app->m_nPort, 2);

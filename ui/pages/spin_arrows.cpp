@@ -5,9 +5,31 @@
 #include <wx/settings.h>
 #include <wx/textctrl.h>
 
+#include <dlfcn.h>
+
 #include <algorithm>
 
 namespace {
+
+/// Tells screen readers that the control is a spin button (GTK would call a
+/// drawn control a panel). The toolkit's functions are looked up at run time,
+/// as for the accessible names; without them nothing happens.
+void SetSpinButtonRole(wxWindow* window)
+{
+    using GetAccessibleFn = void* (*)(void* widget);
+    using RoleForNameFn = int (*)(const char* name);
+    using SetRoleFn = void (*)(void* accessible, int role);
+    static const auto getAccessible =
+        reinterpret_cast<GetAccessibleFn>(dlsym(RTLD_DEFAULT, "gtk_widget_get_accessible"));
+    static const auto roleForName = reinterpret_cast<RoleForNameFn>(dlsym(RTLD_DEFAULT, "atk_role_for_name"));
+    static const auto setRole = reinterpret_cast<SetRoleFn>(dlsym(RTLD_DEFAULT, "atk_object_set_role"));
+    if (getAccessible == nullptr || roleForName == nullptr || setRole == nullptr || window->GetHandle() == nullptr)
+        return;
+    const int role = roleForName("spin button");
+    void* accessible = getAccessible(window->GetHandle());
+    if (role != 0 && accessible != nullptr)
+        setRole(accessible, role);
+}
 
 // First repeat after the usual keyboard delay, then a steady rate.
 constexpr int kFirstRepeatMs = 400;
@@ -34,6 +56,7 @@ CSpinArrows::CSpinArrows(wxWindow* parent, wxWindowID id, const wxRect& rect, wx
     Bind(wxEVT_KEY_DOWN, &CSpinArrows::OnKeyDown, this);
     Bind(wxEVT_SET_FOCUS, &CSpinArrows::OnFocusChange, this);
     Bind(wxEVT_KILL_FOCUS, &CSpinArrows::OnFocusChange, this);
+    SetSpinButtonRole(this);
 }
 
 void CSpinArrows::Step(int nDelta)
