@@ -306,9 +306,9 @@ protected:
         ScreenshotOf(notebook, name);
     }
 
-    void ScreenshotOf(wxWindow* window, const std::string& name)
+    void ScreenshotOf(wxWindow* window, const std::string& name, std::chrono::milliseconds settle = 200ms)
     {
-        RunFor(200ms);
+        RunFor(settle);
         const char* folder = std::getenv("MARQUEN_SCREENSHOT_DIR");
         if (folder == nullptr)
             return;
@@ -690,7 +690,7 @@ TEST_F(PagesTest, DownloadButtonDrivesADownloadToTheVirtualPrinter)
             EXPECT_EQ(download->GetLabel(), "Abort");
             EXPECT_FALSE(Find<wxButton>(1, IDC_PRINT)->IsEnabled());
             EXPECT_TRUE(pages->IsTransferBusy());
-            Screenshot(kDownloadPageIndex, "page-download-busy.png");
+            ScreenshotOf(notebook, "page-download-busy.png", 0ms);
         }
         return progress->GetValue() == 100 && download->GetLabel() == "Download";
     }, 60s)) << messages.Texts().size();
