@@ -460,6 +460,26 @@ TEST_F(PagesTest, SizesOutsideTheRangeBringThePromptOnEveryStep)
     EXPECT_TRUE(messages.shown.empty());
 }
 
+TEST_F(PagesTest, TheFieldBeingTypedInKeepsItsTextWhileTheOutputIsRebuilt)
+{
+    Start(false);
+    OpenPicture(200, 100);
+    app->GetDocument()->OnOutputPicture();
+    RunFor(50ms);
+    auto* width = Find<wxTextCtrl>(0, IDC_OUTPUT_WIDTH);
+    width->SetValue("");  // the user clears the field to type anew
+    EXPECT_EQ(width->GetValue(), "");
+    EXPECT_TRUE(messages.shown.empty());
+    width->SetValue("1500");
+    EXPECT_EQ(width->GetValue(), "1500");
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{picture_info_strings::kRangePrompt});
+    // The output was rebuilt with the width last read; the other fields follow the page.
+    EXPECT_EQ(app->GetDocument()->GetOutput()->Width(), 200u);
+    width->SetValue("150");
+    EXPECT_EQ(app->GetDocument()->GetOutput()->Width(), 150u);
+    EXPECT_EQ(Find<wxTextCtrl>(0, IDC_OUTPUT_HEIGHT)->GetValue(), "100");
+}
+
 TEST_F(PagesTest, EnterInAnEditFieldPressesNoButton)
 {
     Start(false);

@@ -208,6 +208,10 @@ void CPictureInfoPage::PutControls()
                                            {IDC_OUTPUT_HEIGHT, m_nHeight},
                                            {IDC_OUTPUT_WIDTH, m_nWidth}};
     for (const auto& [id, value] : numbers) {
+        // The field the user is typing in keeps the text typed, even where
+        // it was not read (empty, or out of range after the prompt).
+        if (id == m_nEditingId)
+            continue;
         auto* edit = static_cast<wxTextCtrl*>(FindWindow(id));
         const wxString text = wxString::Format("%d", value);
         if (edit->GetValue() != text) {
@@ -251,13 +255,15 @@ bool CPictureInfoPage::ReadControls()
            ReadInteger(IDC_OUTPUT_HEIGHT, m_nHeight, true) && ReadInteger(IDC_OUTPUT_WIDTH, m_nWidth, true);
 }
 
-void CPictureInfoPage::OnSizeOrOffsetChange(wxCommandEvent&)
+void CPictureInfoPage::OnSizeOrOffsetChange(wxCommandEvent& event)
 {
     if (m_bPutting)
         return;
     ReadControls();
     m_bPutting = true;
+    m_nEditingId = event.GetId();
     m_app.UpdateOutputPicture();
+    m_nEditingId = wxID_NONE;
     m_bPutting = false;
 }
 

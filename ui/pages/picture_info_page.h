@@ -97,4 +97,6 @@ private:
     wxChoice* m_outputType = nullptr;
     /// Set while the page itself puts values into the fields.
     bool m_bPutting = false;
+    /// The field whose text change is being handled; wxID_NONE otherwise.
+    int m_nEditingId = wxID_NONE;
 };
