@@ -756,6 +756,35 @@ TEST_F(PagesTest, UploadButtonBringsTheStoredLogoBackAsTheInput)
     EXPECT_TRUE(messages.shown.empty()) << messages.Texts().front();
 }
 
+TEST_F(PagesTest, EraseWaitsForThePrinterAndPrintSendsTheChosenSize)
+{
+    Start(true);
+    OpenPicture(64, 40);
+    notebook->SetSelection(kDownloadPageIndex);
+    RunFor(100ms);
+    Find<wxChoice>(1, IDC_LOGO_NUMBER)->SetSelection(2);
+    PointerClick(Find<wxButton>(1, IDC_DOWNLOAD));
+    ASSERT_TRUE(RunUntil([&] { return !pages->IsTransferBusy() && Find<wxGauge>(1, IDC_PROGRESS)->GetValue() == 100; }));
+    ASSERT_TRUE(printer.Snapshot().Slot(2).stored);
+
+    // Print at double height and width.
+    PointerClick(Find<wxRadioButton>(1, IDC_X2H_X2W));
+    ASSERT_TRUE(Find<wxRadioButton>(1, IDC_X2H_X2W)->GetValue());
+    PointerClick(Find<wxButton>(1, IDC_PRINT));
+    ASSERT_TRUE(RunUntil([&] { return printer.Snapshot().PrintLog().size() == 1; }));
+    EXPECT_EQ(printer.Snapshot().PrintLog().front().slot, 2);
+    EXPECT_EQ(printer.Snapshot().PrintLog().front().mode, 3);
+    EXPECT_TRUE(printer.Snapshot().PrintLog().front().stored);
+
+    // Erase: "Abort" until the printer's 0D, then idle with the memory read again.
+    auto* erase = Find<wxButton>(1, IDC_ERASE);
+    PointerClick(erase);
+    ASSERT_TRUE(RunUntil([&] { return erase->GetLabel() == "Erase" && Find<wxButton>(1, IDC_PRINT)->IsEnabled(); }));
+    EXPECT_FALSE(printer.Snapshot().Slot(2).stored);
+    EXPECT_EQ(Find<wxTextCtrl>(1, IDC_FREE_MEMORY)->GetValue(), std::to_string(printer.Snapshot().FreeLogoBytes()));
+    EXPECT_TRUE(messages.shown.empty()) << messages.Texts().front();
+}
+
 TEST_F(PagesTest, AbortFromTheViewStopsARunningDownload)
 {
     Start(true);
