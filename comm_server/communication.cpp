@@ -149,7 +149,7 @@ HRESULT CCommunication::put_PeriodOfOnComm(LONG newVal) {
     KillTimer(m_window, 0);
     std::lock_guard channel(m_channelLock);
     if (m_readThread)
-        SetTimer(m_window, 0, TimerPeriod(newVal), nullptr);
+        SetTimer(m_window, 0, TimerPeriod(newVal));
     return S_OK;
 }
 

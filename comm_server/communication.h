@@ -15,6 +15,7 @@
 #include "background.h"
 #include "connection_point.h"
 #include "devices/serial_config.h"
+#include "kernel/timed_mutex.h"
 #include "icommunication.h"
 #include "module_state.h"
 #include "quorlink_typelib.h"
@@ -36,7 +37,10 @@ extern const InterfaceDescription kCommunicationDispatch;
 bool PortNameIsUsb(const std::wstring& name);
 
 /// A timer period as the window layer takes it, for any PeriodOfOnComm.
-inline UINT TimerPeriod(LONG period) { return period < static_cast<LONG>(USER_TIMER_MINIMUM) ? USER_TIMER_MINIMUM : static_cast<UINT>(period); }
+inline UINT TimerPeriod(LONG period) {
+    using marquen::window::USER_TIMER_MINIMUM;
+    return period < static_cast<LONG>(USER_TIMER_MINIMUM) ? USER_TIMER_MINIMUM : static_cast<UINT>(period);
+}
 
 class CCommunication final : public DispatchImpl<ICommunication, kCommunicationDispatch>,
                              public IConnectionPointContainer {
@@ -83,8 +87,6 @@ public:
     HRESULT EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;
     HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override;
 
-    /// Window procedure of the object's hidden window (its owner thread).
-    static LRESULT WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 private:
     explicit CCommunication(IUnknown* outer);
@@ -111,7 +113,7 @@ private:
 
     // Connection (connection.cpp).
     bool ConnectionSetup();               // m_apiLock held
-    bool TakeDefaultConfiguration(const DCB& dcb);  // m_apiLock held
+    bool TakeDefaultConfiguration(const marquen::devices::SerialDefaults& defaults);  // m_apiLock held
     void FailOpen();                      // m_apiLock held
     bool IsOpenedAndConnected() const;
     HRESULT PutLineProperty(LineProperty property, LONG value);
@@ -120,7 +122,7 @@ private:
     // Writing (writing.cpp).
     LONG WriteSynchronously(SAFEARRAY* array, LONG length, LONG* plWritten, HRESULT& hr);
     HRESULT StartTransfer(SAFEARRAY* array, LONG length, LONG packetSize, LONG* pRC);
-    bool GatherReply(ReceiveChannel& channel, LONG expected);
+    void GatherReply(ReceiveChannel& channel, LONG expected);
     /// Ends the packet writer (stopped by the caller: no further progress
     /// event of it is raised). False when it did not end within read +
     /// write time-out. m_writerLock held.
@@ -151,10 +153,8 @@ private:
     IUnknown* m_marshaler = nullptr;
     EventConnectionPoint m_eventPoint;
 
-    // The window and PortLock live together (PortLock is made with the window).
     HWND m_window = nullptr;
-    bool m_portLockReady = false;
-    CRITICAL_SECTION m_portLock;
+    marquen::kernel::TimedRecursiveMutex m_portLock;
 
     std::mutex m_apiLock;
     // GUARDED_BY(m_apiLock).

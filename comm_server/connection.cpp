@@ -8,6 +8,11 @@
 #include <string_view>
 
 namespace quorlink {
+
+using marquen::devices::ReadSerialDefaults;
+using marquen::devices::SerialDefaults;
+using marquen::devices::SerialParity;
+
 namespace {
 
 constexpr DWORD kBreakDownPause = 200;   // after a break-down, before the clean-up
@@ -65,18 +70,18 @@ HRESULT CCommunication::get_Opened(LONG* pVal) {
 
 // ---- OpenPort -------------------------------------------------------------------------
 
-bool CCommunication::TakeDefaultConfiguration(const DCB& dcb) {
-    int baud = BaudCodeOf(static_cast<LONG>(dcb.BaudRate));
-    if (baud < 0 || dcb.Parity > EVENPARITY)
+bool CCommunication::TakeDefaultConfiguration(const SerialDefaults& defaults) {
+    int baud = BaudCodeOf(static_cast<LONG>(defaults.baudRate));
+    if (baud < 0 || defaults.parity > SerialParity::Even)
         return false;
     m_baudCode = baud;
-    m_parityCode = dcb.Parity;
-    m_stopBitsCode = dcb.StopBits;
-    if (dcb.ByteSize >= 5 && dcb.ByteSize <= 8)
-        m_dataBitsCode = dcb.ByteSize - 5;
-    else if (dcb.ByteSize == 4)
+    m_parityCode = static_cast<int>(defaults.parity);
+    m_stopBitsCode = static_cast<int>(defaults.stopBits);
+    if (defaults.dataBits >= 5 && defaults.dataBits <= 8)
+        m_dataBitsCode = defaults.dataBits - 5;
+    else if (defaults.dataBits == 4)
         m_dataBitsCode = 8;
-    m_handshakeCode = dcb.fOutX ? XON_XOFF : dcb.fOutxCtsFlow ? DTR_DSR : 0;
+    m_handshakeCode = defaults.xonXoff ? XON_XOFF : defaults.ctsFlow ? DTR_DSR : 0;
     return true;
 }
 
@@ -107,13 +112,12 @@ HRESULT CCommunication::OpenPort(BSTR sPortName, LONG* pRC) {
 
     if (StartsWithNoCase(name, "COM")) {
         m_link->portKind = kPortSerial;
-        COMMCONFIG config;
-        DWORD size = sizeof config;
+        SerialDefaults defaults;
         int number = 0;
         // Without a default configuration the port is not there: the port
         // library is not touched at all.
-        if (!GetDefaultCommConfig(name.c_str(), &config, &size) || !PortNumber(name, number) ||
-            (!m_settingsFlag && !TakeDefaultConfiguration(config.dcb))) {
+        if (!ReadSerialDefaults(name, defaults) || !PortNumber(name, number) ||
+            (!m_settingsFlag && !TakeDefaultConfiguration(defaults))) {
             FailOpen();
             return S_OK;
         }

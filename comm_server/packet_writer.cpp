@@ -31,8 +31,8 @@ PacketOutcome WritePacket(const PacketTransfer& transfer, size_t offset, DWORD l
     if (GetLastError() != ERROR_IO_PENDING)
         return PacketOutcome::Failed;
 
-    HANDLE waits[2] = {overlapped->hEvent, transfer.abortEvent};
-    DWORD wait = WaitForMultipleObjects(2, waits, FALSE, transfer.link->WriteWait());
+    const HANDLE waits[2] = {overlapped->hEvent, transfer.abortEvent};
+    DWORD wait = WaitForAnyObject(waits, transfer.link->WriteWait());
     if (wait == WAIT_OBJECT_0) {
         if (!GetOverlappedResult(port, overlapped, &written, FALSE))
             return PacketOutcome::Failed;
@@ -92,7 +92,7 @@ HANDLE CreatePacketWriter(std::shared_ptr<PacketTransfer> transfer) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    HANDLE thread = CreateThread(nullptr, 0, PacketWriterMain, context, 0, nullptr);
+    HANDLE thread = marquen::kernel::CreateThread(PacketWriterMain, context, false);
     if (!thread)
         delete context;
     return thread;

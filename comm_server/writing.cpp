@@ -38,8 +38,6 @@ SAFEARRAY* ByteArrayOf(VARIANT* variant) {
     return array;
 }
 
-bool Acquired(DWORD wait) { return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED_0; }
-
 /// Quiet time after which a reply that is still short counts as complete.
 /// The read thread wakes on the first byte, so on a slow line the data event
 /// fires while the rest of a reply is still on the wire (a 4-byte reply lasts
@@ -73,15 +71,15 @@ HRESULT CCommunication::WritePort(SAFEARRAY** pBuffer, LONG lLength, LONG* plWri
     HRESULT hr = S_OK;
     // PortLock is held for at most one synchronous write (1 s) or one
     // reopening; a generous bound keeps a stuck peer from blocking forever.
-    if (!EnterCriticalSectionTimeout(&m_portLock, m_link->EndWait() + kSynchronousWriteWait)) {
+    if (!m_portLock.try_lock_for(std::chrono::milliseconds(m_link->EndWait() + kSynchronousWriteWait))) {
         *pRC = WRITEPORT_RC_INCOMPLETE;
         return S_OK;
     }
+    std::lock_guard port(m_portLock, std::adopt_lock);
     if (Comm_IsOpened() != 1 || !Comm_IsConnected())
         *pRC = WRITEPORT_RC_NOT_CONNECTED;
     else
         *pRC = WriteSynchronously(array, lLength, plWritten, hr);
-    LeaveCriticalSection(&m_portLock);
     return hr;
 }
 
@@ -123,8 +121,8 @@ LONG CCommunication::WriteSynchronously(SAFEARRAY* array, LONG length, LONG* plW
         rc = written == static_cast<DWORD>(length) ? WRITEPORT_RC_SUCCESS : WRITEPORT_RC_INCOMPLETE;
     } else if (GetLastError() == ERROR_IO_PENDING) {
         HANDLE abort = AbortEventHandle();
-        HANDLE waits[2] = {overlapped->hEvent, abort};
-        DWORD wait = WaitForMultipleObjects(abort ? 2 : 1, waits, FALSE, kSynchronousWriteWait);
+        const HANDLE waits[2] = {overlapped->hEvent, abort};
+        DWORD wait = WaitForAnyObject(std::span(waits, abort ? 2 : 1), kSynchronousWriteWait);
         if (wait == WAIT_OBJECT_0) {
             SetLastError(ERROR_SUCCESS);
             GetOverlappedResult(port, overlapped, &written, FALSE);
@@ -232,24 +230,25 @@ HRESULT CCommunication::AbortTransfert() {
 
 // The data event has fired: bytes are queued. Until `expected` bytes are
 // there, waits for each further byte at most kReplyByteGap, and in all at most
-// the read time-out. False only when the queue lock cannot be had.
-bool CCommunication::GatherReply(ReceiveChannel& channel, LONG expected) {
+// the read time-out.
+void CCommunication::GatherReply(ReceiveChannel& channel, LONG expected) {
     const DWORD readWait = m_link->ReadWait();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(readWait);
     for (;;) {
-        if (!Acquired(WaitForSingleObject(channel.queueLock, readWait)))
-            return false;
-        const size_t queued = channel.queue.Count();
-        ReleaseMutex(channel.queueLock);
+        size_t queued;
+        {
+            std::lock_guard guard(channel.queueLock);
+            queued = channel.queue.Count();
+        }
         if (expected <= 0 || queued >= static_cast<size_t>(expected))
-            return true;
+            return;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
-            return true;
+            return;
         const DWORD wait = std::min<DWORD>(kReplyByteGap, static_cast<DWORD>(left.count()));
         if (WaitForSingleObject(channel.dataEvent, wait) != WAIT_OBJECT_0)
-            return true;
+            return;
     }
 }
 
@@ -270,9 +269,9 @@ HRESULT CCommunication::WriteAndRead(VARIANT* pBuffer, LONG lWritten, LONG* plRe
     LONG written = 0;
     HRESULT hr = WritePort(&array, lWritten, &written, 0, &rc);
     if (hr == S_OK && rc == WRITEPORT_RC_SUCCESS && written == lWritten &&
-        WaitForSingleObject(channel->dataEvent, m_link->ReadWait()) == WAIT_OBJECT_0 &&
-        GatherReply(*channel, plRead ? *plRead : 0) &&
-        Acquired(WaitForSingleObject(channel->queueLock, m_link->ReadWait()))) {
+        WaitForSingleObject(channel->dataEvent, m_link->ReadWait()) == WAIT_OBJECT_0) {
+        GatherReply(*channel, plRead ? *plRead : 0);
+        std::unique_lock queueGuard(channel->queueLock);
         LONG moved = 0;
         if (!channel->queue.Empty() && plRead && *plRead > 0 && SUCCEEDED(SafeArrayLock(array))) {
             // Never more than the array holds, whatever *plRead says.
@@ -281,7 +280,7 @@ HRESULT CCommunication::WriteAndRead(VARIANT* pBuffer, LONG lWritten, LONG* plRe
                 channel->queue.Take(std::span<uint8_t>(static_cast<uint8_t*>(array->pvData), room)));
             SafeArrayUnlock(array);
         }
-        ReleaseMutex(channel->queueLock);
+        queueGuard.unlock();
         if (moved > 0)
             *pbResult = 1;
         if (plRead)

@@ -159,8 +159,11 @@ HRESULT DllRegisterServer() {
 }
 
 HRESULT DllUnregisterServer() {
-    DWORD rc = marquen::registry::DeleteTree(ClassKey());
-    return rc == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(rc);
+    DWORD rc = marquen::registry::Update([](marquen::registry::Tree& tree) {
+        tree.Remove(ClassKey());
+        return ERROR_SUCCESS;
+    });
+    return HRESULT_FROM_WIN32(rc);
 }
 
 // Live objects, for the tests to watch unloading.
