@@ -69,39 +69,10 @@ CCommunication::~CCommunication() {
     --LiveObjectCount();
 }
 
-HRESULT CCommunication::InnerUnknown::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv)
-        return E_POINTER;
-    *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown)) {
-        *ppv = static_cast<IUnknown*>(this);
-    } else if (IsEqualIID(riid, IID_ICommunication) || IsEqualIID(riid, IID_IDispatch)) {
-        *ppv = static_cast<ICommunication*>(&m_owner);
-    } else if (IsEqualIID(riid, IID_IConnectionPointContainer)) {
-        *ppv = static_cast<IConnectionPointContainer*>(&m_owner);
-    } else if (IsEqualIID(riid, IID_IMarshal) && m_owner.m_marshaler) {
-        return m_owner.m_marshaler->QueryInterface(riid, ppv);
-    } else {
-        return E_NOINTERFACE;
-    }
-    static_cast<IUnknown*>(*ppv)->AddRef();
-    return S_OK;
-}
-
-ULONG CCommunication::InnerUnknown::Release() {
-    ULONG left = --m_references;
-    if (left == 0)
-        delete &m_owner;
-    return left;
-}
-
-bool CCommunication::InnerUnknown::TryAddRef() {
-    ULONG count = m_references.load();
-    while (count != 0) {
-        if (m_references.compare_exchange_weak(count, count + 1))
-            return true;
-    }
-    return false;
+HRESULT CCommunication::QueryAggregated(REFIID riid, void** ppv) {
+    if (IsEqualIID(riid, IID_IMarshal) && m_marshaler)
+        return m_marshaler->QueryInterface(riid, ppv);
+    return E_NOINTERFACE;
 }
 
 // ---- connection points ---------------------------------------------------------

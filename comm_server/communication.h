@@ -50,6 +50,10 @@ public:
     /// Creates the hidden window on the calling thread.
     static HRESULT Create(IUnknown* outer, REFIID riid, void** ppv);
 
+    /// The marshaler the object aggregates (IMarshal), for its
+    /// non-delegating unknown.
+    HRESULT QueryAggregated(REFIID riid, void** ppv);
+
     // IUnknown: the controlling unknown's.
     HRESULT QueryInterface(REFIID riid, void** ppv) override { return m_outer->QueryInterface(riid, ppv); }
     ULONG AddRef() override { return m_outer->AddRef(); }
@@ -97,19 +101,10 @@ private:
     HRESULT Initialise();
 
     /// The non-delegating unknown; its count is the object's life.
-    class InnerUnknown final : public IUnknown {
-    public:
-        explicit InnerUnknown(CCommunication& owner) : m_owner(owner) {}
-        HRESULT QueryInterface(REFIID riid, void** ppv) override;
-        ULONG AddRef() override { return ++m_references; }
-        ULONG Release() override;
-        /// A reference only while the object is not already being destroyed.
-        bool TryAddRef();
-
-    private:
-        CCommunication& m_owner;
-        std::atomic<ULONG> m_references{1};
-    };
+    using InnerUnknown =
+        marquen::com::NonDelegatingUnknown<CCommunication, ICommunication, IDispatch, IConnectionPointContainer>;
+    friend InnerUnknown;
+    friend class marquen::com::OwnReferenceCount;  // deletes the object at the last Release
 
     // Connection (connection.cpp).
     bool ConnectionSetup();               // m_apiLock held

@@ -15,31 +15,14 @@ constexpr auto kUnadviseWait = std::chrono::seconds(10);
 // Enumerators hand out a snapshot taken when they were made. `Traits`
 // counts the references of one element (AddRef/Release).
 template <class Interface, class Element, class Traits>
-class SnapshotEnumerator final : public Interface {
+class SnapshotEnumerator final
+    : public marquen::com::ComObject<SnapshotEnumerator<Interface, Element, Traits>, marquen::com::OwnReferenceCount,
+                                     Interface> {
 public:
     explicit SnapshotEnumerator(std::vector<Element> items) : m_items(std::move(items)) {}
     ~SnapshotEnumerator() {
         for (Element& item : m_items)
             Traits::Drop(item);
-    }
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, Interface::iid())) {
-            *ppv = static_cast<Interface*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++m_references; }
-    ULONG Release() override {
-        ULONG left = --m_references;
-        if (left == 0)
-            delete this;
-        return left;
     }
 
     HRESULT Next(ULONG count, Element* out, ULONG* fetched) override {
@@ -83,7 +66,6 @@ public:
 private:
     std::vector<Element> m_items;
     size_t m_position = 0;
-    std::atomic<ULONG> m_references{1};
 };
 
 struct ConnectDataTraits {
@@ -101,21 +83,9 @@ using PointEnumerator = SnapshotEnumerator<IEnumConnectionPoints, IConnectionPoi
 }  // namespace
 
 EventConnectionPoint::EventConnectionPoint(IUnknown* controlling, IConnectionPointContainer* container)
-    : m_controlling(controlling), m_container(container) {}
+    : ComObject(controlling), m_container(container) {}
 
 EventConnectionPoint::~EventConnectionPoint() { UnadviseAll(); }
-
-HRESULT EventConnectionPoint::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IConnectionPoint)) {
-        *ppv = static_cast<IConnectionPoint*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
 
 HRESULT EventConnectionPoint::GetConnectionInterface(IID* pIID) {
     if (!pIID)

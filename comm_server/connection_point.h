@@ -3,6 +3,7 @@
 // of sinks in a growable array, each event delivered to every sink in the
 // order they were advised.
 #include "com/com.h"
+#include "com/com_object.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -11,7 +12,8 @@
 
 namespace quorlink {
 
-class EventConnectionPoint final : public IConnectionPoint {
+class EventConnectionPoint final
+    : public marquen::com::ComObject<EventConnectionPoint, marquen::com::DelegatedReferenceCount, IConnectionPoint> {
 public:
     /// `controlling` counts the references of this sub-object; `container`
     /// is what GetConnectionPointContainer hands out. Both are the object's.
@@ -19,10 +21,6 @@ public:
     ~EventConnectionPoint();
     EventConnectionPoint(const EventConnectionPoint&) = delete;
     EventConnectionPoint& operator=(const EventConnectionPoint&) = delete;
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override { return m_controlling->AddRef(); }
-    ULONG Release() override { return m_controlling->Release(); }
 
     HRESULT GetConnectionInterface(IID* pIID) override;
     HRESULT GetConnectionPointContainer(IConnectionPointContainer** ppCPC) override;
@@ -54,7 +52,6 @@ private:
     };
     bool IsAdvised(DWORD cookie) const;  // m_lock held
 
-    IUnknown* const m_controlling;
     IConnectionPointContainer* const m_container;
     mutable std::mutex m_lock;
     std::condition_variable m_deliveryEnded;

@@ -5,6 +5,7 @@
 #include "quorlink_module.h"
 #include "quorlink_typelib.h"
 
+#include "com/com_object.h"
 #include "com/server_exports.h"
 #include "registry/registry.h"
 
@@ -16,22 +17,11 @@ namespace {
 using namespace quorlink;
 namespace registry = marquen::registry;
 
-class ClassFactory final : public IClassFactory {
+// The factory is static; while referenced it keeps the module loaded.
+class ClassFactory final
+    : public marquen::com::ComObject<ClassFactory, marquen::com::ModuleLockCount<std::atomic<long>>, IClassFactory> {
 public:
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    // The factory is static; while referenced it keeps the module loaded.
-    ULONG AddRef() override { return static_cast<ULONG>(++ServerLockCount()); }
-    ULONG Release() override { return static_cast<ULONG>(--ServerLockCount()); }
+    ClassFactory() : ComObject(ServerLockCount()) {}
 
     HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) override {
         return CCommunication::Create(pUnkOuter, riid, ppvObject);

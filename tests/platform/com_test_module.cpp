@@ -2,6 +2,7 @@
 // serves TestCounter objects, and answers DllCanUnloadNow from its counts.
 #include "com_test_module.h"
 
+#include "com/com_object.h"
 #include "com/server_exports.h"
 #include "registry/registry.h"
 
@@ -46,60 +47,25 @@ public:
         return S_OK;
     }
 
+    /// The marshaler this object aggregates (IMarshal).
+    HRESULT QueryAggregated(REFIID riid, void** ppv) {
+        if (IsEqualIID(riid, IID_IMarshal) && m_marshaler)
+            return m_marshaler->QueryInterface(riid, ppv);
+        return E_NOINTERFACE;
+    }
+
 private:
-    class InnerUnknown final : public IUnknown {
-    public:
-        explicit InnerUnknown(TestCounter& owner) : m_owner(owner) {}
-        HRESULT QueryInterface(REFIID riid, void** ppv) override {
-            if (!ppv)
-                return E_POINTER;
-            *ppv = nullptr;
-            if (IsEqualIID(riid, IID_IUnknown))
-                *ppv = static_cast<IUnknown*>(this);
-            else if (IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, ITestCounter::iid()))
-                *ppv = static_cast<ITestCounter*>(&m_owner);
-            else if (IsEqualIID(riid, IID_IMarshal) && m_owner.m_marshaler)
-                return m_owner.m_marshaler->QueryInterface(riid, ppv);
-            else
-                return E_NOINTERFACE;
-            static_cast<IUnknown*>(*ppv)->AddRef();
-            return S_OK;
-        }
-        ULONG AddRef() override { return ++m_references; }
-        ULONG Release() override {
-            ULONG left = --m_references;
-            if (left == 0)
-                delete &m_owner;
-            return left;
-        }
-
-    private:
-        TestCounter& m_owner;
-        std::atomic<ULONG> m_references{1};
-    };
-
-    InnerUnknown m_inner{*this};
+    marquen::com::NonDelegatingUnknown<TestCounter, ITestCounter, IDispatch> m_inner{*this};
     IUnknown* m_outer;
     IUnknown* m_marshaler = nullptr;
     LONG m_value = 0;
 };
 
-class Factory final : public IClassFactory {
+// The factory is static; it counts as a lock while referenced.
+class Factory final
+    : public marquen::com::ComObject<Factory, marquen::com::ModuleLockCount<std::atomic<long>>, IClassFactory> {
 public:
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    // The factory is static; it counts as a lock while referenced.
-    ULONG AddRef() override { return static_cast<ULONG>(++g_locks); }
-    ULONG Release() override { return static_cast<ULONG>(--g_locks); }
+    Factory() : ComObject(g_locks) {}
 
     HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         if (!ppv)
