@@ -14,6 +14,7 @@
 // No lock of the object is held while an event is raised.
 #include "background.h"
 #include "connection_point.h"
+#include "com/entry_guard.h"
 #include "devices/serial_config.h"
 #include "kernel/timed_mutex.h"
 #include "icommunication.h"
@@ -28,6 +29,8 @@
 #include <vector>
 
 namespace quorlink {
+
+using marquen::com::GuardedCall;
 
 /// ICommunication's description with external linkage, as a template
 /// argument needs it (defined in communication.cpp from the type library).
@@ -48,48 +51,48 @@ public:
     /// New object aggregated by `outer` (null: stands alone), queried for
     /// `riid`. With an outer object only IID_IUnknown may be asked for.
     /// Creates the hidden window on the calling thread.
-    static HRESULT Create(IUnknown* outer, REFIID riid, void** ppv);
+    static HRESULT Create(IUnknown* outer, REFIID riid, void** ppv) noexcept;
 
     /// The marshaler the object aggregates (IMarshal), for its
     /// non-delegating unknown.
     HRESULT QueryAggregated(REFIID riid, void** ppv);
 
     // IUnknown: the controlling unknown's.
-    HRESULT QueryInterface(REFIID riid, void** ppv) override { return m_outer->QueryInterface(riid, ppv); }
-    ULONG AddRef() override { return m_outer->AddRef(); }
-    ULONG Release() override { return m_outer->Release(); }
+    HRESULT QueryInterface(REFIID riid, void** ppv) noexcept override { return m_outer->QueryInterface(riid, ppv); }
+    ULONG AddRef() noexcept override { return m_outer->AddRef(); }
+    ULONG Release() noexcept override { return m_outer->Release(); }
 
     // ICommunication.
-    HRESULT OpenPort(BSTR sPortName, LONG* pRC) override;
-    HRESULT get_Baudrate(tBaudRate* pVal) override;
-    HRESULT put_Baudrate(tBaudRate newVal) override;
-    HRESULT get_Parity(tParity* pVal) override;
-    HRESULT put_Parity(tParity newVal) override;
-    HRESULT get_Stopbits(tStopBits* pVal) override;
-    HRESULT put_Stopbits(tStopBits newVal) override;
-    HRESULT get_Databits(tDataBits* pVal) override;
-    HRESULT put_Databits(tDataBits newVal) override;
-    HRESULT get_Handshaking(tHandshaking* pVal) override;
-    HRESULT put_Handshaking(tHandshaking newVal) override;
-    HRESULT ClosePort() override;
-    HRESULT WritePort(SAFEARRAY** pBuffer, LONG lLength, LONG* plWritten, LONG lPacketSize, LONG* pRC) override;
-    HRESULT get_RealTime(LONG* pVal) override;
-    HRESULT put_RealTime(LONG newVal) override;
-    HRESULT get_Opened(LONG* pVal) override;
-    HRESULT GetComPorts(VARIANT* plistComPorts, LONG* plNbPorts) override;
-    HRESULT GetLptPorts(VARIANT* plistLptPorts, LONG* plNbPorts) override;
-    HRESULT SearchUSBVantrexPrinter(BSTR* sDriver, LONG* bConnected) override;
-    HRESULT WriteAndRead(VARIANT* pBuffer, LONG lWritten, LONG* plRead, LONG* pbResult) override;
-    HRESULT AbortTransfert() override;
-    HRESULT SetTimeout(LONG lReadTimeout, LONG lWriteTimeout) override;
-    HRESULT GetTimeout(LONG* plReadTimeout, LONG* plWriteTimeout) override;
-    HRESULT get_PeriodOfOnComm(LONG* pVal) override;
-    HRESULT put_PeriodOfOnComm(LONG newVal) override;
-    HRESULT UpdateUSBDriver(BSTR bstrDriverLocation, LONG* plResult) override;
+    HRESULT OpenPort(BSTR sPortName, LONG* pRC) noexcept override;
+    HRESULT get_Baudrate(tBaudRate* pVal) noexcept override;
+    HRESULT put_Baudrate(tBaudRate newVal) noexcept override;
+    HRESULT get_Parity(tParity* pVal) noexcept override;
+    HRESULT put_Parity(tParity newVal) noexcept override;
+    HRESULT get_Stopbits(tStopBits* pVal) noexcept override;
+    HRESULT put_Stopbits(tStopBits newVal) noexcept override;
+    HRESULT get_Databits(tDataBits* pVal) noexcept override;
+    HRESULT put_Databits(tDataBits newVal) noexcept override;
+    HRESULT get_Handshaking(tHandshaking* pVal) noexcept override;
+    HRESULT put_Handshaking(tHandshaking newVal) noexcept override;
+    HRESULT ClosePort() noexcept override;
+    HRESULT WritePort(SAFEARRAY** pBuffer, LONG lLength, LONG* plWritten, LONG lPacketSize, LONG* pRC) noexcept override;
+    HRESULT get_RealTime(LONG* pVal) noexcept override;
+    HRESULT put_RealTime(LONG newVal) noexcept override;
+    HRESULT get_Opened(LONG* pVal) noexcept override;
+    HRESULT GetComPorts(VARIANT* plistComPorts, LONG* plNbPorts) noexcept override;
+    HRESULT GetLptPorts(VARIANT* plistLptPorts, LONG* plNbPorts) noexcept override;
+    HRESULT SearchUSBVantrexPrinter(BSTR* sDriver, LONG* bConnected) noexcept override;
+    HRESULT WriteAndRead(VARIANT* pBuffer, LONG lWritten, LONG* plRead, LONG* pbResult) noexcept override;
+    HRESULT AbortTransfert() noexcept override;
+    HRESULT SetTimeout(LONG lReadTimeout, LONG lWriteTimeout) noexcept override;
+    HRESULT GetTimeout(LONG* plReadTimeout, LONG* plWriteTimeout) noexcept override;
+    HRESULT get_PeriodOfOnComm(LONG* pVal) noexcept override;
+    HRESULT put_PeriodOfOnComm(LONG newVal) noexcept override;
+    HRESULT UpdateUSBDriver(BSTR bstrDriverLocation, LONG* plResult) noexcept override;
 
     // IConnectionPointContainer.
-    HRESULT EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;
-    HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override;
+    HRESULT EnumConnectionPoints(IEnumConnectionPoints** ppEnum) noexcept override;
+    HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) noexcept override;
 
 
 private:

@@ -4,6 +4,7 @@
 // order they were advised.
 #include "com/com.h"
 #include "com/com_object.h"
+#include "com/entry_guard.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -22,16 +23,16 @@ public:
     EventConnectionPoint(const EventConnectionPoint&) = delete;
     EventConnectionPoint& operator=(const EventConnectionPoint&) = delete;
 
-    HRESULT GetConnectionInterface(IID* pIID) override;
-    HRESULT GetConnectionPointContainer(IConnectionPointContainer** ppCPC) override;
+    HRESULT GetConnectionInterface(IID* pIID) noexcept override;
+    HRESULT GetConnectionPointContainer(IConnectionPointContainer** ppCPC) noexcept override;
     /// Takes the sink's _ICommunicationEvents (or IDispatch) interface;
     /// CONNECT_E_CANNOTCONNECT when it has neither. Any thread.
-    HRESULT Advise(IUnknown* pUnkSink, DWORD* pdwCookie) override;
+    HRESULT Advise(IUnknown* pUnkSink, DWORD* pdwCookie) noexcept override;
     /// CONNECT_E_NOCONNECTION for an unknown cookie. Once it returns, the
     /// sink gets no further event: when another thread is delivering one to
     /// it, Unadvise waits for that call to end (at most 10 s).
-    HRESULT Unadvise(DWORD dwCookie) override;
-    HRESULT EnumConnections(IEnumConnections** ppEnum) override;
+    HRESULT Unadvise(DWORD dwCookie) noexcept override;
+    HRESULT EnumConnections(IEnumConnections** ppEnum) noexcept override;
 
     /// Raises event `id` on every sink, in advice order, through
     /// IDispatch::Invoke with `args` (already in reverse order). Result and

@@ -29,14 +29,20 @@ const void* g_notificationOwner = nullptr;  // GUARDED_BY(g_notificationLock)
 }  // namespace
 
 HRESULT CCommunication::CreateHiddenWindow() {
-    // The procedure runs on this thread only. The handlers raise events, and
-    // a sink may release the object's last reference from inside one: the
-    // object is kept for the whole message. An object already on its way out
-    // gets nothing.
-    auto procedure = [this](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+    // The procedure runs on this thread only, called from the client's
+    // message pump, so nothing may be thrown out of it: a message whose
+    // handling fails is dropped. The handlers raise events, and a sink may
+    // release the object's last reference from inside one: the object is
+    // kept for the whole message. An object already on its way out gets
+    // nothing.
+    auto procedure = [this](HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept -> LRESULT {
         if (!m_inner.TryAddRef())
             return marquen::window::DefWindowProc(window, message, wParam, lParam);
-        LRESULT result = HandleMessage(message, wParam, lParam);
+        LRESULT result = 0;
+        try {
+            result = HandleMessage(message, wParam, lParam);
+        } catch (...) {
+        }
         m_inner.Release();
         return result;
     };

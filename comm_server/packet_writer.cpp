@@ -58,9 +58,8 @@ void EndAborted(PacketTransfer& transfer) {
         PostProgress(transfer, 0, 1);
 }
 
-DWORD PacketWriterMain(void* parameter) {
-    std::unique_ptr<WriterContext> context(static_cast<WriterContext*>(parameter));
-    PacketTransfer& transfer = *context->transfer;
+// Sends the packets; the thread's body.
+void SendPackets(PacketTransfer& transfer) {
     const size_t total = transfer.bytes.size();
     size_t sent = 0;
     while (sent < total) {
@@ -80,6 +79,20 @@ DWORD PacketWriterMain(void* parameter) {
         }
         sent += length;
         PostProgress(transfer, ProgressPercent(sent, total), 0);
+    }
+}
+
+DWORD PacketWriterMain(void* parameter) noexcept {
+    std::unique_ptr<WriterContext> context(static_cast<WriterContext*>(parameter));
+    // An exception would end the process: the transfer ends with an error
+    // report instead, if one can still be posted.
+    try {
+        SendPackets(*context->transfer);
+    } catch (...) {
+        try {
+            PostProgress(*context->transfer, 0, 1);
+        } catch (...) {
+        }
     }
     return 0;
 }

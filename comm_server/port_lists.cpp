@@ -59,12 +59,16 @@ HRESULT CCommunication::FillPortList(bool serial, VARIANT* list, LONG* count) {
     return S_OK;
 }
 
-HRESULT CCommunication::GetComPorts(VARIANT* plistComPorts, LONG* plNbPorts) {
-    return FillPortList(true, plistComPorts, plNbPorts);
+HRESULT CCommunication::GetComPorts(VARIANT* plistComPorts, LONG* plNbPorts) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        return FillPortList(true, plistComPorts, plNbPorts);
+    });
 }
 
-HRESULT CCommunication::GetLptPorts(VARIANT* plistLptPorts, LONG* plNbPorts) {
-    return FillPortList(false, plistLptPorts, plNbPorts);
+HRESULT CCommunication::GetLptPorts(VARIANT* plistLptPorts, LONG* plNbPorts) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        return FillPortList(false, plistLptPorts, plNbPorts);
+    });
 }
 
 }  // namespace quorlink

@@ -152,13 +152,18 @@ bool WaitBeforeNextLoop(ReceiveChannel& channel, const LinkState& link) {
     }
 }
 
-DWORD ReadThreadMain(void* parameter) {
+DWORD ReadThreadMain(void* parameter) noexcept {
     std::unique_ptr<ReadThreadContext> context(static_cast<ReadThreadContext*>(parameter));
     ReceiveChannel& channel = *context->channel;
     const LinkState& link = *context->link;
-    do {
-        ReadLoop(channel, link).Run();
-    } while (!WaitBeforeNextLoop(channel, link));
+    // An exception would end the process: the thread ends instead, and the
+    // port reads nothing more until it is opened again.
+    try {
+        do {
+            ReadLoop(channel, link).Run();
+        } while (!WaitBeforeNextLoop(channel, link));
+    } catch (...) {
+    }
     return 0;
 }
 

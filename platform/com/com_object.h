@@ -30,7 +30,7 @@ namespace marquen::com {
 /// interface's bases other than IUnknown are not answered unless listed
 /// (list IDispatch beside a dual interface). E_POINTER, E_NOINTERFACE.
 template <class First, class... Rest, class Object>
-HRESULT QueryInterfaceOf(Object* object, REFIID riid, void** ppv) {
+HRESULT QueryInterfaceOf(Object* object, REFIID riid, void** ppv) noexcept {
     if (!ppv)
         return E_POINTER;
     IUnknown* found = nullptr;
@@ -114,11 +114,11 @@ private:
 template <class Derived, class Count, class... Interfaces>
 class ComObject : public Interfaces... {
 public:
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    HRESULT QueryInterface(REFIID riid, void** ppv) noexcept override {
         return QueryInterfaceOf<Interfaces...>(static_cast<Derived*>(this), riid, ppv);
     }
-    ULONG AddRef() override { return m_count.AddRef(); }
-    ULONG Release() override { return m_count.Release(static_cast<Derived*>(this)); }
+    ULONG AddRef() noexcept override { return m_count.AddRef(); }
+    ULONG Release() noexcept override { return m_count.Release(static_cast<Derived*>(this)); }
 
 protected:
     ComObject() = default;
@@ -141,7 +141,7 @@ class NonDelegatingUnknown final : public IUnknown {
 public:
     explicit NonDelegatingUnknown(Owner& owner) : m_owner(owner) {}
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    HRESULT QueryInterface(REFIID riid, void** ppv) noexcept override {
         if (!ppv)
             return E_POINTER;
         if (IsEqualIID(riid, IID_IUnknown)) {
@@ -156,8 +156,8 @@ public:
         }
         return hr;
     }
-    ULONG AddRef() override { return m_count.AddRef(); }
-    ULONG Release() override { return m_count.Release(&m_owner); }
+    ULONG AddRef() noexcept override { return m_count.AddRef(); }
+    ULONG Release() noexcept override { return m_count.Release(&m_owner); }
     /// A reference only while the owner is not already being destroyed.
     bool TryAddRef() { return m_count.TryAddRef(); }
 

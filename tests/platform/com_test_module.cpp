@@ -3,6 +3,7 @@
 #include "com_test_module.h"
 
 #include "com/com_object.h"
+#include "com/entry_guard.h"
 #include "com/server_exports.h"
 #include "registry/registry.h"
 
@@ -97,39 +98,45 @@ std::string ClassKey() { return "CLSID\\" + GuidToString(CLSID_TestCounter); }
 
 }  // namespace
 
-HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
-    if (!ppv)
-        return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualCLSID(clsid, CLSID_TestCounter))
-        return CLASS_E_CLASSNOTAVAILABLE;
-    return g_factory.QueryInterface(riid, ppv);
+HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) noexcept {
+    return marquen::com::GuardedCall([&]() -> HRESULT {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (!IsEqualCLSID(clsid, CLSID_TestCounter))
+            return CLASS_E_CLASSNOTAVAILABLE;
+        return g_factory.QueryInterface(riid, ppv);
+    });
 }
 
-HRESULT DllCanUnloadNow() { return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE; }
+HRESULT DllCanUnloadNow() noexcept { return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE; }
 
-HRESULT DllRegisterServer() {
-    namespace registry = marquen::registry;
-    std::string path = ModuleFileName(reinterpret_cast<const void*>(&DllRegisterServer));
-    if (path.empty())
-        return E_UNEXPECTED;
-    DWORD rc = registry::Update([&](registry::Tree& tree) {
-        registry::Key* key = tree.Create(ClassKey());
-        key->SetValue("", "TestCounter Class");
-        registry::Key& server = key->Child("InprocServer32");
-        server.SetValue("", path);
-        server.SetValue("ThreadingModel", "Apartment");
-        return ERROR_SUCCESS;
+HRESULT DllRegisterServer() noexcept {
+    return marquen::com::GuardedCall([&]() -> HRESULT {
+        namespace registry = marquen::registry;
+        std::string path = ModuleFileName(reinterpret_cast<const void*>(&DllRegisterServer));
+        if (path.empty())
+            return E_UNEXPECTED;
+        DWORD rc = registry::Update([&](registry::Tree& tree) {
+            registry::Key* key = tree.Create(ClassKey());
+            key->SetValue("", "TestCounter Class");
+            registry::Key& server = key->Child("InprocServer32");
+            server.SetValue("", path);
+            server.SetValue("ThreadingModel", "Apartment");
+            return ERROR_SUCCESS;
+        });
+        return HRESULT_FROM_WIN32(rc);
     });
-    return HRESULT_FROM_WIN32(rc);
 }
 
-HRESULT DllUnregisterServer() {
-    DWORD rc = marquen::registry::Update([](marquen::registry::Tree& tree) {
-        tree.Remove(ClassKey());
-        return ERROR_SUCCESS;
+HRESULT DllUnregisterServer() noexcept {
+    return marquen::com::GuardedCall([&]() -> HRESULT {
+        DWORD rc = marquen::registry::Update([](marquen::registry::Tree& tree) {
+            tree.Remove(ClassKey());
+            return ERROR_SUCCESS;
+        });
+        return HRESULT_FROM_WIN32(rc);
     });
-    return HRESULT_FROM_WIN32(rc);
 }
 
 // Live objects, for the tests to watch unloading.
