@@ -22,10 +22,10 @@ bool PumpMessagesUntil(const std::function<bool()>& done, std::chrono::milliseco
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left <= std::chrono::milliseconds::zero())
             return done && done();
-        MSG message;
+        marquen::window::MSG message;
         auto wait = std::clamp(left, std::chrono::milliseconds(1), kLongestWait);
-        if (GetMessageTimeout(&message, nullptr, 0, 0, static_cast<DWORD>(wait.count())))
-            DispatchMessage(&message);
+        if (marquen::window::GetMessageTimeout(&message, static_cast<DWORD>(wait.count())))
+            marquen::window::DispatchMessage(&message);
     }
 }
 

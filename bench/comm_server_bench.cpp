@@ -44,13 +44,13 @@ double Milliseconds(Clock::duration d) { return std::chrono::duration<double, st
 
 bool PumpUntil(const std::function<bool()>& done, double timeoutSeconds) {
     auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeoutSeconds));
-    pollfd wake{MessageQueueWakeFd(), POLLIN, 0};
+    pollfd wake{marquen::window::MessageQueueWakeFd(), POLLIN, 0};
     while (!done()) {
         if (Clock::now() >= deadline)
             return false;
         wake.revents = 0;
         if (poll(&wake, 1, 5) > 0)
-            PumpPendingMessages();
+            marquen::window::PumpPendingMessages();
     }
     return true;
 }

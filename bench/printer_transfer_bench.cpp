@@ -156,15 +156,11 @@ class ResponsivenessProbe {
 public:
     ResponsivenessProbe()
     {
-        WNDCLASS windowClass{};
-        windowClass.lpfnWndProc = &ResponsivenessProbe::Proc;
-        windowClass.lpszClassName = "MarquenBenchProbe";
-        RegisterClass(&windowClass);
-        m_window = CreateWindowEx(0, "MarquenBenchProbe", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-        SetWindowLongPtr(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        SetTimer(m_window, 1, 10, nullptr);
+        m_window = marquen::window::CreateMessageWindow(
+            [this](HWND, UINT message, WPARAM, LPARAM) { return OnMessage(message); });
+        marquen::window::SetTimer(m_window, 1, 10);
     }
-    ~ResponsivenessProbe() { DestroyWindow(m_window); }
+    ~ResponsivenessProbe() { marquen::window::DestroyWindow(m_window); }
     void Reset()
     {
         m_last.reset();
@@ -173,14 +169,13 @@ public:
     Clock::duration longest{};
 
 private:
-    static LRESULT Proc(HWND window, UINT message, WPARAM, LPARAM)
+    LRESULT OnMessage(UINT message)
     {
-        auto* self = reinterpret_cast<ResponsivenessProbe*>(GetWindowLongPtr(window, GWLP_USERDATA));
-        if (message == WM_TIMER && self != nullptr) {
+        if (message == marquen::window::WM_TIMER) {
             Clock::time_point now = Clock::now();
-            if (self->m_last)
-                self->longest = std::max(self->longest, now - *self->m_last);
-            self->m_last = now;
+            if (m_last)
+                longest = std::max(longest, now - *m_last);
+            m_last = now;
         }
         return 0;
     }

@@ -19,6 +19,15 @@
 
 namespace quorlink {
 
+// The message-window calls this library makes, in its own namespace.
+using marquen::window::DefWindowProc;
+using marquen::window::KillTimer;
+using marquen::window::PostMessage;
+using marquen::window::SetTimer;
+using marquen::window::WM_DEVICECHANGE;
+using marquen::window::WM_DEVMODECHANGE;
+using marquen::window::WM_TIMER;
+
 /// PortKind values.
 constexpr int kPortSerial = 0;
 constexpr int kPortUsb = 1;
@@ -42,10 +51,12 @@ struct LinkState {
 };
 
 /// The receive machinery of one open port: the queue, its lock and the
-/// events of the read thread. The events and the lock are closed when the
-/// last holder lets go (object, read thread, a WriteAndRead in progress).
+/// events of the read thread. The events are closed when the last holder lets
+/// go (object, read thread, a WriteAndRead in progress).
 struct ReceiveChannel {
-    HANDLE queueLock = nullptr;       ///< QueueLock: mutex around `queue`
+    /// QueueLock: held only to append to, count or take from `queue` (a copy
+    /// of at most the queue's bytes), so it is taken without a time-out.
+    std::mutex queueLock;
     HANDLE stopEvent = nullptr;       ///< StopEvent: auto reset, ends the read thread
     HANDLE dataEvent = nullptr;       ///< DataEvent: auto reset, set when bytes are queued
     HANDLE replyWaitEvent = nullptr;  ///< ReplyWaitEvent: manual reset, holds OnComm back
@@ -65,6 +76,7 @@ struct ReceiveChannel {
 /// Starts the read thread of `channel` suspended; the caller sets its
 /// priority and resumes it. Null with the last error on failure.
 HANDLE CreateReadThread(std::shared_ptr<ReceiveChannel> channel, std::shared_ptr<LinkState> link);
+
 
 /// Bookkeeping of the progress messages the packet writers post, so that the
 /// window can drop those of a transfer that was aborted or superseded.

@@ -10,23 +10,25 @@ namespace quorlink {
 
 const InterfaceDescription kCommunicationDispatch = quorlink_typelib::kICommunication;
 
-HRESULT CCommunication::Create(IUnknown* outer, REFIID riid, void** ppv) {
-    if (!ppv)
-        return E_POINTER;
-    *ppv = nullptr;
-    if (outer && !IsEqualIID(riid, IID_IUnknown))
-        return CLASS_E_NOAGGREGATION;
-    CCommunication* object = nullptr;
-    try {
-        object = new CCommunication(outer);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-    HRESULT hr = object->Initialise();
-    if (SUCCEEDED(hr))
-        hr = object->m_inner.QueryInterface(riid, ppv);
-    object->m_inner.Release();
-    return hr;
+HRESULT CCommunication::Create(IUnknown* outer, REFIID riid, void** ppv) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (outer && !IsEqualIID(riid, IID_IUnknown))
+            return CLASS_E_NOAGGREGATION;
+        CCommunication* object = nullptr;
+        try {
+            object = new CCommunication(outer);
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
+        HRESULT hr = object->Initialise();
+        if (SUCCEEDED(hr))
+            hr = object->m_inner.QueryInterface(riid, ppv);
+        object->m_inner.Release();
+        return hr;
+    });
 }
 
 CCommunication::CCommunication(IUnknown* outer)
@@ -69,109 +71,96 @@ CCommunication::~CCommunication() {
     --LiveObjectCount();
 }
 
-HRESULT CCommunication::InnerUnknown::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv)
-        return E_POINTER;
-    *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown)) {
-        *ppv = static_cast<IUnknown*>(this);
-    } else if (IsEqualIID(riid, IID_ICommunication) || IsEqualIID(riid, IID_IDispatch)) {
-        *ppv = static_cast<ICommunication*>(&m_owner);
-    } else if (IsEqualIID(riid, IID_IConnectionPointContainer)) {
-        *ppv = static_cast<IConnectionPointContainer*>(&m_owner);
-    } else if (IsEqualIID(riid, IID_IMarshal) && m_owner.m_marshaler) {
-        return m_owner.m_marshaler->QueryInterface(riid, ppv);
-    } else {
-        return E_NOINTERFACE;
-    }
-    static_cast<IUnknown*>(*ppv)->AddRef();
-    return S_OK;
-}
-
-ULONG CCommunication::InnerUnknown::Release() {
-    ULONG left = --m_references;
-    if (left == 0)
-        delete &m_owner;
-    return left;
-}
-
-bool CCommunication::InnerUnknown::TryAddRef() {
-    ULONG count = m_references.load();
-    while (count != 0) {
-        if (m_references.compare_exchange_weak(count, count + 1))
-            return true;
-    }
-    return false;
+HRESULT CCommunication::QueryAggregated(REFIID riid, void** ppv) {
+    if (IsEqualIID(riid, IID_IMarshal) && m_marshaler)
+        return m_marshaler->QueryInterface(riid, ppv);
+    return E_NOINTERFACE;
 }
 
 // ---- connection points ---------------------------------------------------------
 
-HRESULT CCommunication::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
-    return CreateConnectionPointEnumerator(&m_eventPoint, ppEnum);
+HRESULT CCommunication::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        return CreateConnectionPointEnumerator(&m_eventPoint, ppEnum);
+    });
 }
 
-HRESULT CCommunication::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
-    if (!ppCP)
-        return E_POINTER;
-    *ppCP = nullptr;
-    if (!IsEqualIID(riid, DIID__ICommunicationEvents))
-        return CONNECT_E_NOCONNECTION;
-    m_eventPoint.AddRef();
-    *ppCP = &m_eventPoint;
-    return S_OK;
+HRESULT CCommunication::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        if (!ppCP)
+            return E_POINTER;
+        *ppCP = nullptr;
+        if (!IsEqualIID(riid, DIID__ICommunicationEvents))
+            return CONNECT_E_NOCONNECTION;
+        m_eventPoint.AddRef();
+        *ppCP = &m_eventPoint;
+        return S_OK;
+    });
 }
 
 // ---- time-outs and the OnComm period ------------------------------------------------
 
-HRESULT CCommunication::SetTimeout(LONG lReadTimeout, LONG lWriteTimeout) {
-    m_link->readTimeout = lReadTimeout;
-    m_link->writeTimeout = lWriteTimeout;
-    return S_OK;
+HRESULT CCommunication::SetTimeout(LONG lReadTimeout, LONG lWriteTimeout) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        m_link->readTimeout = lReadTimeout;
+        m_link->writeTimeout = lWriteTimeout;
+        return S_OK;
+    });
 }
 
-HRESULT CCommunication::GetTimeout(LONG* plReadTimeout, LONG* plWriteTimeout) {
-    if (plReadTimeout)
-        *plReadTimeout = m_link->readTimeout;
-    if (plWriteTimeout)
-        *plWriteTimeout = m_link->writeTimeout;
-    return S_OK;
+HRESULT CCommunication::GetTimeout(LONG* plReadTimeout, LONG* plWriteTimeout) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        if (plReadTimeout)
+            *plReadTimeout = m_link->readTimeout;
+        if (plWriteTimeout)
+            *plWriteTimeout = m_link->writeTimeout;
+        return S_OK;
+    });
 }
 
-HRESULT CCommunication::get_PeriodOfOnComm(LONG* pVal) {
-    if (!pVal)
-        return E_POINTER;
-    *pVal = m_periodOfOnComm;
-    return S_OK;
+HRESULT CCommunication::get_PeriodOfOnComm(LONG* pVal) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        if (!pVal)
+            return E_POINTER;
+        *pVal = m_periodOfOnComm;
+        return S_OK;
+    });
 }
 
-HRESULT CCommunication::put_PeriodOfOnComm(LONG newVal) {
-    m_periodOfOnComm = newVal;
-    KillTimer(m_window, 0);
-    std::lock_guard channel(m_channelLock);
-    if (m_readThread)
-        SetTimer(m_window, 0, TimerPeriod(newVal), nullptr);
-    return S_OK;
+HRESULT CCommunication::put_PeriodOfOnComm(LONG newVal) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        m_periodOfOnComm = newVal;
+        KillTimer(m_window, 0);
+        std::lock_guard channel(m_channelLock);
+        if (m_readThread)
+            SetTimer(m_window, 0, TimerPeriod(newVal));
+        return S_OK;
+    });
 }
 
 // ---- USB --------------------------------------------------------------------------------
 
-HRESULT CCommunication::SearchUSBVantrexPrinter(BSTR* sDriver, LONG* bConnected) {
-    if (!bConnected)
-        return E_POINTER;
-    UsbSearchResult result = SearchUsbPrinter();
-    *bConnected = result.found ? 1 : 0;
-    if (sDriver) {
-        SysFreeString(*sDriver);
-        *sDriver = SysAllocStringUtf8(result.text);
-    }
-    return S_OK;
+HRESULT CCommunication::SearchUSBVantrexPrinter(BSTR* sDriver, LONG* bConnected) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        if (!bConnected)
+            return E_POINTER;
+        UsbSearchResult result = SearchUsbPrinter();
+        *bConnected = result.found ? 1 : 0;
+        if (sDriver) {
+            SysFreeString(*sDriver);
+            *sDriver = SysAllocStringUtf8(result.text);
+        }
+        return S_OK;
+    });
 }
 
-HRESULT CCommunication::UpdateUSBDriver(BSTR bstrDriverLocation, LONG* plResult) {
-    if (!plResult)
-        return E_POINTER;
-    *plResult = UpdateUsbDriver(BstrToUtf8(bstrDriverLocation));
-    return S_OK;
+HRESULT CCommunication::UpdateUSBDriver(BSTR bstrDriverLocation, LONG* plResult) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        if (!plResult)
+            return E_POINTER;
+        *plResult = UpdateUsbDriver(BstrToUtf8(bstrDriverLocation));
+        return S_OK;
+    });
 }
 
 }  // namespace quorlink

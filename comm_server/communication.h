@@ -14,7 +14,9 @@
 // No lock of the object is held while an event is raised.
 #include "background.h"
 #include "connection_point.h"
+#include "com/entry_guard.h"
 #include "devices/serial_config.h"
+#include "kernel/timed_mutex.h"
 #include "icommunication.h"
 #include "module_state.h"
 #include "quorlink_typelib.h"
@@ -28,6 +30,8 @@
 
 namespace quorlink {
 
+using marquen::com::GuardedCall;
+
 /// ICommunication's description with external linkage, as a template
 /// argument needs it (defined in communication.cpp from the type library).
 extern const InterfaceDescription kCommunicationDispatch;
@@ -36,7 +40,10 @@ extern const InterfaceDescription kCommunicationDispatch;
 bool PortNameIsUsb(const std::wstring& name);
 
 /// A timer period as the window layer takes it, for any PeriodOfOnComm.
-inline UINT TimerPeriod(LONG period) { return period < static_cast<LONG>(USER_TIMER_MINIMUM) ? USER_TIMER_MINIMUM : static_cast<UINT>(period); }
+inline UINT TimerPeriod(LONG period) {
+    using marquen::window::USER_TIMER_MINIMUM;
+    return period < static_cast<LONG>(USER_TIMER_MINIMUM) ? USER_TIMER_MINIMUM : static_cast<UINT>(period);
+}
 
 class CCommunication final : public DispatchImpl<ICommunication, kCommunicationDispatch>,
                              public IConnectionPointContainer {
@@ -44,47 +51,49 @@ public:
     /// New object aggregated by `outer` (null: stands alone), queried for
     /// `riid`. With an outer object only IID_IUnknown may be asked for.
     /// Creates the hidden window on the calling thread.
-    static HRESULT Create(IUnknown* outer, REFIID riid, void** ppv);
+    static HRESULT Create(IUnknown* outer, REFIID riid, void** ppv) noexcept;
+
+    /// The marshaler the object aggregates (IMarshal), for its
+    /// non-delegating unknown.
+    HRESULT QueryAggregated(REFIID riid, void** ppv);
 
     // IUnknown: the controlling unknown's.
-    HRESULT QueryInterface(REFIID riid, void** ppv) override { return m_outer->QueryInterface(riid, ppv); }
-    ULONG AddRef() override { return m_outer->AddRef(); }
-    ULONG Release() override { return m_outer->Release(); }
+    HRESULT QueryInterface(REFIID riid, void** ppv) noexcept override { return m_outer->QueryInterface(riid, ppv); }
+    ULONG AddRef() noexcept override { return m_outer->AddRef(); }
+    ULONG Release() noexcept override { return m_outer->Release(); }
 
     // ICommunication.
-    HRESULT OpenPort(BSTR sPortName, LONG* pRC) override;
-    HRESULT get_Baudrate(tBaudRate* pVal) override;
-    HRESULT put_Baudrate(tBaudRate newVal) override;
-    HRESULT get_Parity(tParity* pVal) override;
-    HRESULT put_Parity(tParity newVal) override;
-    HRESULT get_Stopbits(tStopBits* pVal) override;
-    HRESULT put_Stopbits(tStopBits newVal) override;
-    HRESULT get_Databits(tDataBits* pVal) override;
-    HRESULT put_Databits(tDataBits newVal) override;
-    HRESULT get_Handshaking(tHandshaking* pVal) override;
-    HRESULT put_Handshaking(tHandshaking newVal) override;
-    HRESULT ClosePort() override;
-    HRESULT WritePort(SAFEARRAY** pBuffer, LONG lLength, LONG* plWritten, LONG lPacketSize, LONG* pRC) override;
-    HRESULT get_RealTime(LONG* pVal) override;
-    HRESULT put_RealTime(LONG newVal) override;
-    HRESULT get_Opened(LONG* pVal) override;
-    HRESULT GetComPorts(VARIANT* plistComPorts, LONG* plNbPorts) override;
-    HRESULT GetLptPorts(VARIANT* plistLptPorts, LONG* plNbPorts) override;
-    HRESULT SearchUSBVantrexPrinter(BSTR* sDriver, LONG* bConnected) override;
-    HRESULT WriteAndRead(VARIANT* pBuffer, LONG lWritten, LONG* plRead, LONG* pbResult) override;
-    HRESULT AbortTransfert() override;
-    HRESULT SetTimeout(LONG lReadTimeout, LONG lWriteTimeout) override;
-    HRESULT GetTimeout(LONG* plReadTimeout, LONG* plWriteTimeout) override;
-    HRESULT get_PeriodOfOnComm(LONG* pVal) override;
-    HRESULT put_PeriodOfOnComm(LONG newVal) override;
-    HRESULT UpdateUSBDriver(BSTR bstrDriverLocation, LONG* plResult) override;
+    HRESULT OpenPort(BSTR sPortName, LONG* pRC) noexcept override;
+    HRESULT get_Baudrate(tBaudRate* pVal) noexcept override;
+    HRESULT put_Baudrate(tBaudRate newVal) noexcept override;
+    HRESULT get_Parity(tParity* pVal) noexcept override;
+    HRESULT put_Parity(tParity newVal) noexcept override;
+    HRESULT get_Stopbits(tStopBits* pVal) noexcept override;
+    HRESULT put_Stopbits(tStopBits newVal) noexcept override;
+    HRESULT get_Databits(tDataBits* pVal) noexcept override;
+    HRESULT put_Databits(tDataBits newVal) noexcept override;
+    HRESULT get_Handshaking(tHandshaking* pVal) noexcept override;
+    HRESULT put_Handshaking(tHandshaking newVal) noexcept override;
+    HRESULT ClosePort() noexcept override;
+    HRESULT WritePort(SAFEARRAY** pBuffer, LONG lLength, LONG* plWritten, LONG lPacketSize, LONG* pRC) noexcept override;
+    HRESULT get_RealTime(LONG* pVal) noexcept override;
+    HRESULT put_RealTime(LONG newVal) noexcept override;
+    HRESULT get_Opened(LONG* pVal) noexcept override;
+    HRESULT GetComPorts(VARIANT* plistComPorts, LONG* plNbPorts) noexcept override;
+    HRESULT GetLptPorts(VARIANT* plistLptPorts, LONG* plNbPorts) noexcept override;
+    HRESULT SearchUSBVantrexPrinter(BSTR* sDriver, LONG* bConnected) noexcept override;
+    HRESULT WriteAndRead(VARIANT* pBuffer, LONG lWritten, LONG* plRead, LONG* pbResult) noexcept override;
+    HRESULT AbortTransfert() noexcept override;
+    HRESULT SetTimeout(LONG lReadTimeout, LONG lWriteTimeout) noexcept override;
+    HRESULT GetTimeout(LONG* plReadTimeout, LONG* plWriteTimeout) noexcept override;
+    HRESULT get_PeriodOfOnComm(LONG* pVal) noexcept override;
+    HRESULT put_PeriodOfOnComm(LONG newVal) noexcept override;
+    HRESULT UpdateUSBDriver(BSTR bstrDriverLocation, LONG* plResult) noexcept override;
 
     // IConnectionPointContainer.
-    HRESULT EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;
-    HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override;
+    HRESULT EnumConnectionPoints(IEnumConnectionPoints** ppEnum) noexcept override;
+    HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) noexcept override;
 
-    /// Window procedure of the object's hidden window (its owner thread).
-    static LRESULT WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 private:
     explicit CCommunication(IUnknown* outer);
@@ -95,23 +104,14 @@ private:
     HRESULT Initialise();
 
     /// The non-delegating unknown; its count is the object's life.
-    class InnerUnknown final : public IUnknown {
-    public:
-        explicit InnerUnknown(CCommunication& owner) : m_owner(owner) {}
-        HRESULT QueryInterface(REFIID riid, void** ppv) override;
-        ULONG AddRef() override { return ++m_references; }
-        ULONG Release() override;
-        /// A reference only while the object is not already being destroyed.
-        bool TryAddRef();
-
-    private:
-        CCommunication& m_owner;
-        std::atomic<ULONG> m_references{1};
-    };
+    using InnerUnknown =
+        marquen::com::NonDelegatingUnknown<CCommunication, ICommunication, IDispatch, IConnectionPointContainer>;
+    friend InnerUnknown;
+    friend class marquen::com::OwnReferenceCount;  // deletes the object at the last Release
 
     // Connection (connection.cpp).
     bool ConnectionSetup();               // m_apiLock held
-    bool TakeDefaultConfiguration(const DCB& dcb);  // m_apiLock held
+    bool TakeDefaultConfiguration(const marquen::devices::SerialDefaults& defaults);  // m_apiLock held
     void FailOpen();                      // m_apiLock held
     bool IsOpenedAndConnected() const;
     HRESULT PutLineProperty(LineProperty property, LONG value);
@@ -120,7 +120,7 @@ private:
     // Writing (writing.cpp).
     LONG WriteSynchronously(SAFEARRAY* array, LONG length, LONG* plWritten, HRESULT& hr);
     HRESULT StartTransfer(SAFEARRAY* array, LONG length, LONG packetSize, LONG* pRC);
-    bool GatherReply(ReceiveChannel& channel, LONG expected);
+    void GatherReply(ReceiveChannel& channel, LONG expected);
     /// Ends the packet writer (stopped by the caller: no further progress
     /// event of it is raised). False when it did not end within read +
     /// write time-out. m_writerLock held.
@@ -151,10 +151,8 @@ private:
     IUnknown* m_marshaler = nullptr;
     EventConnectionPoint m_eventPoint;
 
-    // The window and PortLock live together (PortLock is made with the window).
     HWND m_window = nullptr;
-    bool m_portLockReady = false;
-    CRITICAL_SECTION m_portLock;
+    marquen::kernel::TimedRecursiveMutex m_portLock;
 
     std::mutex m_apiLock;
     // GUARDED_BY(m_apiLock).

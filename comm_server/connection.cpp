@@ -9,6 +9,11 @@
 #include <string_view>
 
 namespace quorlink {
+
+using marquen::devices::ReadSerialDefaults;
+using marquen::devices::SerialDefaults;
+using marquen::devices::SerialParity;
+
 namespace {
 
 constexpr DWORD kBreakDownPause = 200;   // after a break-down, before the clean-up
@@ -57,27 +62,29 @@ bool PortNameIsUsb(const std::wstring& name) {
 
 bool CCommunication::IsOpenedAndConnected() const { return Comm_IsOpened() == 1 && Comm_IsConnected() != 0; }
 
-HRESULT CCommunication::get_Opened(LONG* pVal) {
-    if (!pVal)
-        return E_POINTER;
-    *pVal = IsOpenedAndConnected() ? 1 : 0;
-    return S_OK;
+HRESULT CCommunication::get_Opened(LONG* pVal) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        if (!pVal)
+            return E_POINTER;
+        *pVal = IsOpenedAndConnected() ? 1 : 0;
+        return S_OK;
+    });
 }
 
 // ---- OpenPort -------------------------------------------------------------------------
 
-bool CCommunication::TakeDefaultConfiguration(const DCB& dcb) {
-    int baud = BaudCodeOf(static_cast<LONG>(dcb.BaudRate));
-    if (baud < 0 || dcb.Parity > EVENPARITY)
+bool CCommunication::TakeDefaultConfiguration(const SerialDefaults& defaults) {
+    int baud = BaudCodeOf(static_cast<LONG>(defaults.baudRate));
+    if (baud < 0 || defaults.parity > SerialParity::Even)
         return false;
     m_baudCode = baud;
-    m_parityCode = dcb.Parity;
-    m_stopBitsCode = dcb.StopBits;
-    if (dcb.ByteSize >= 5 && dcb.ByteSize <= 8)
-        m_dataBitsCode = dcb.ByteSize - 5;
-    else if (dcb.ByteSize == 4)
+    m_parityCode = static_cast<int>(defaults.parity);
+    m_stopBitsCode = static_cast<int>(defaults.stopBits);
+    if (defaults.dataBits >= 5 && defaults.dataBits <= 8)
+        m_dataBitsCode = defaults.dataBits - 5;
+    else if (defaults.dataBits == 4)
         m_dataBitsCode = 8;
-    m_handshakeCode = dcb.fOutX ? XON_XOFF : dcb.fOutxCtsFlow ? DTR_DSR : 0;
+    m_handshakeCode = defaults.xonXoff ? XON_XOFF : defaults.ctsFlow ? DTR_DSR : 0;
     return true;
 }
 
@@ -96,54 +103,55 @@ void CCommunication::FailOpen() {
         CloseHandle(abort);
 }
 
-HRESULT CCommunication::OpenPort(BSTR sPortName, LONG* pRC) {
-    if (!pRC)
-        return E_POINTER;
-    std::lock_guard api(m_apiLock);
-    *pRC = 0;
-    const std::string name = NarrowName(sPortName);
-    m_portName = Utf8ToWide(name);
-    if (!m_abortEvent.load())
-        m_abortEvent = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+HRESULT CCommunication::OpenPort(BSTR sPortName, LONG* pRC) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        if (!pRC)
+            return E_POINTER;
+        std::lock_guard api(m_apiLock);
+        *pRC = 0;
+        const std::string name = NarrowName(sPortName);
+        m_portName = Utf8ToWide(name);
+        if (!m_abortEvent.load())
+            m_abortEvent = CreateEvent(nullptr, TRUE, FALSE, nullptr);
 
-    if (StartsWithNoCase(name, "COM")) {
-        m_link->portKind = kPortSerial;
-        COMMCONFIG config;
-        DWORD size = sizeof config;
-        int number = 0;
-        // Without a default configuration the port is not there: the port
-        // library is not touched at all.
-        if (!GetDefaultCommConfig(name.c_str(), &config, &size) || !PortNumber(name, number) ||
-            (!m_settingsFlag && !TakeDefaultConfiguration(config.dcb))) {
-            ReportPortFailure("cannot open ", name);
+        if (StartsWithNoCase(name, "COM")) {
+            m_link->portKind = kPortSerial;
+            SerialDefaults defaults;
+            int number = 0;
+            // Without a default configuration the port is not there: the port
+            // library is not touched at all.
+            if (!ReadSerialDefaults(name, defaults) || !PortNumber(name, number) ||
+                (!m_settingsFlag && !TakeDefaultConfiguration(defaults))) {
+                ReportPortFailure("cannot open ", name);
+                FailOpen();
+                return S_OK;
+            }
+            m_serialIndex = number - 1;
+        } else if (StartsWithNoCase(name, "USB")) {
+            m_link->portKind = kPortUsb;
+        } else if (StartsWithNoCase(name, "LPT")) {
+            m_link->portKind = kPortParallel;
+            int number = 0;
+            if (!PortNumber(name, number)) {
+                FailOpen();
+                return S_OK;
+            }
+            m_parallelIndex = number - 1;
+        }
+
+        // The set-up succeeds even when the library refused or failed the
+        // connection; the port is open only if the library says so.
+        if (!ConnectionSetup() || !IsOpenedAndConnected()) {
             FailOpen();
             return S_OK;
         }
-        m_serialIndex = number - 1;
-    } else if (StartsWithNoCase(name, "USB")) {
-        m_link->portKind = kPortUsb;
-    } else if (StartsWithNoCase(name, "LPT")) {
-        m_link->portKind = kPortParallel;
-        int number = 0;
-        if (!PortNumber(name, number)) {
-            FailOpen();
-            return S_OK;
-        }
-        m_parallelIndex = number - 1;
-    }
-
-    // The set-up succeeds even when the library refused or failed the
-    // connection; the port is open only if the library says so.
-    if (!ConnectionSetup() || !IsOpenedAndConnected()) {
-        FailOpen();
+        StartReceiving();
+        // A set-up that rebuilt the connection set AbortEvent; nothing is to be
+        // aborted on a port that has just opened.
+        ResetEvent(AbortEventHandle());
+        *pRC = 1;
         return S_OK;
-    }
-    StartReceiving();
-    // A set-up that rebuilt the connection set AbortEvent; nothing is to be
-    // aborted on a port that has just opened.
-    ResetEvent(AbortEventHandle());
-    *pRC = 1;
-    return S_OK;
+    });
 }
 
 // ---- ConnectionSetup ------------------------------------------------------------------
@@ -216,88 +224,102 @@ bool CCommunication::ConnectionSetup() {
 
 // ---- ClosePort --------------------------------------------------------------------------
 
-HRESULT CCommunication::ClosePort() {
-    // A transfer in progress reads the port: it ends before the port goes.
-    EndTransfer();
-    std::lock_guard api(m_apiLock);
-    StopReceiving();
-    if (Comm_IsOpened() == 1) {
-        if (Comm_IsConnected()) {
-            Comm_BreakDownCommPort();
-            Sleep(kBreakDownPause);
+HRESULT CCommunication::ClosePort() noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        // A transfer in progress reads the port: it ends before the port goes.
+        EndTransfer();
+        std::lock_guard api(m_apiLock);
+        StopReceiving();
+        if (Comm_IsOpened() == 1) {
+            if (Comm_IsConnected()) {
+                Comm_BreakDownCommPort();
+                Sleep(kBreakDownPause);
+            }
+            Comm_CloseCleanuo();
+            // The device is closed: no write of ours is pending any more.
+            std::lock_guard shared(Shared().lock);
+            Shared().pendingWrite.reset();
         }
-        Comm_CloseCleanuo();
-        // The device is closed: no write of ours is pending any more.
-        std::lock_guard shared(Shared().lock);
-        Shared().pendingWrite.reset();
-    }
-    if (HANDLE abort = m_abortEvent.exchange(nullptr))
-        CloseHandle(abort);
-    {
-        std::lock_guard channel(m_channelLock);
-        if (m_readThread) {
-            CloseHandle(m_readThread);
-            m_readThread = nullptr;
+        if (HANDLE abort = m_abortEvent.exchange(nullptr))
+            CloseHandle(abort);
+        {
+            std::lock_guard channel(m_channelLock);
+            if (m_readThread) {
+                CloseHandle(m_readThread);
+                m_readThread = nullptr;
+            }
+            m_channel.reset();
         }
-        m_channel.reset();
-    }
-    m_settingsFlag = false;
-    return S_OK;
+        m_settingsFlag = false;
+        return S_OK;
+    });
 }
 
 // ---- line properties -----------------------------------------------------------------------
 
-HRESULT CCommunication::get_Baudrate(tBaudRate* pVal) {
-    if (!pVal)
-        return E_POINTER;
-    int code = m_baudCode;
-    if (code >= 0 && code < 6)
-        *pVal = static_cast<tBaudRate>(kBaudRates[code]);
-    return S_OK;
+HRESULT CCommunication::get_Baudrate(tBaudRate* pVal) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        if (!pVal)
+            return E_POINTER;
+        int code = m_baudCode;
+        if (code >= 0 && code < 6)
+            *pVal = static_cast<tBaudRate>(kBaudRates[code]);
+        return S_OK;
+    });
 }
 
-HRESULT CCommunication::get_Parity(tParity* pVal) {
-    if (!pVal)
-        return E_POINTER;
-    int code = m_parityCode;
-    if (code >= PAR_NONE && code <= PAR_EVEN)
-        *pVal = static_cast<tParity>(code);
-    return S_OK;
+HRESULT CCommunication::get_Parity(tParity* pVal) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        if (!pVal)
+            return E_POINTER;
+        int code = m_parityCode;
+        if (code >= PAR_NONE && code <= PAR_EVEN)
+            *pVal = static_cast<tParity>(code);
+        return S_OK;
+    });
 }
 
-HRESULT CCommunication::get_Stopbits(tStopBits* pVal) {
-    if (!pVal)
-        return E_POINTER;
-    int code = m_stopBitsCode;
-    if (code >= SBITS_10 && code <= SBITS_20)
-        *pVal = static_cast<tStopBits>(code);
-    return S_OK;
+HRESULT CCommunication::get_Stopbits(tStopBits* pVal) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        if (!pVal)
+            return E_POINTER;
+        int code = m_stopBitsCode;
+        if (code >= SBITS_10 && code <= SBITS_20)
+            *pVal = static_cast<tStopBits>(code);
+        return S_OK;
+    });
 }
 
-HRESULT CCommunication::get_Databits(tDataBits* pVal) {
-    if (!pVal)
-        return E_POINTER;
-    int code = m_dataBitsCode;
-    if (code >= 0 && code <= 3)
-        *pVal = static_cast<tDataBits>(code + 5);
-    return S_OK;
+HRESULT CCommunication::get_Databits(tDataBits* pVal) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        if (!pVal)
+            return E_POINTER;
+        int code = m_dataBitsCode;
+        if (code >= 0 && code <= 3)
+            *pVal = static_cast<tDataBits>(code + 5);
+        return S_OK;
+    });
 }
 
-HRESULT CCommunication::get_Handshaking(tHandshaking* pVal) {
-    if (!pVal)
-        return E_POINTER;
-    int code = m_handshakeCode;
-    if (code >= 0 && code <= XON_XOFF)
-        *pVal = static_cast<tHandshaking>(code);
-    return S_OK;
+HRESULT CCommunication::get_Handshaking(tHandshaking* pVal) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        if (!pVal)
+            return E_POINTER;
+        int code = m_handshakeCode;
+        if (code >= 0 && code <= XON_XOFF)
+            *pVal = static_cast<tHandshaking>(code);
+        return S_OK;
+    });
 }
 
-HRESULT CCommunication::put_Baudrate(tBaudRate newVal) { return PutLineProperty(LineProperty::Baudrate, newVal); }
-HRESULT CCommunication::put_Parity(tParity newVal) { return PutLineProperty(LineProperty::Parity, newVal); }
-HRESULT CCommunication::put_Stopbits(tStopBits newVal) { return PutLineProperty(LineProperty::Stopbits, newVal); }
-HRESULT CCommunication::put_Databits(tDataBits newVal) { return PutLineProperty(LineProperty::Databits, newVal); }
-HRESULT CCommunication::put_Handshaking(tHandshaking newVal) {
-    return PutLineProperty(LineProperty::Handshaking, newVal);
+HRESULT CCommunication::put_Baudrate(tBaudRate newVal) noexcept { return GuardedCall([&]() -> HRESULT { return PutLineProperty(LineProperty::Baudrate, newVal); }); }
+HRESULT CCommunication::put_Parity(tParity newVal) noexcept { return GuardedCall([&]() -> HRESULT { return PutLineProperty(LineProperty::Parity, newVal); }); }
+HRESULT CCommunication::put_Stopbits(tStopBits newVal) noexcept { return GuardedCall([&]() -> HRESULT { return PutLineProperty(LineProperty::Stopbits, newVal); }); }
+HRESULT CCommunication::put_Databits(tDataBits newVal) noexcept { return GuardedCall([&]() -> HRESULT { return PutLineProperty(LineProperty::Databits, newVal); }); }
+HRESULT CCommunication::put_Handshaking(tHandshaking newVal) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        return PutLineProperty(LineProperty::Handshaking, newVal);
+    });
 }
 
 HRESULT CCommunication::PutLineProperty(LineProperty property, LONG value) {
@@ -362,30 +384,34 @@ HRESULT CCommunication::PutLineProperty(LineProperty property, LONG value) {
 
 // ---- RealTime ---------------------------------------------------------------------------------
 
-HRESULT CCommunication::get_RealTime(LONG* pVal) {
-    if (!pVal)
-        return E_POINTER;
-    *pVal = m_realTimeValue;
-    return S_OK;
+HRESULT CCommunication::get_RealTime(LONG* pVal) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        if (!pVal)
+            return E_POINTER;
+        *pVal = m_realTimeValue;
+        return S_OK;
+    });
 }
 
-HRESULT CCommunication::put_RealTime(LONG newVal) {
-    std::lock_guard api(m_apiLock);
-    m_realTimeValue = newVal;
-    {
-        std::lock_guard shared(Shared().lock);
-        if (newVal != 0) {
-            m_realTimeFlag = 1;
-            Shared().savedHandshake = m_handshakeCode;
-            m_handshakeCode = 0;
-        } else {
-            m_realTimeFlag = 0;
-            m_handshakeCode = Shared().savedHandshake;
+HRESULT CCommunication::put_RealTime(LONG newVal) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        std::lock_guard api(m_apiLock);
+        m_realTimeValue = newVal;
+        {
+            std::lock_guard shared(Shared().lock);
+            if (newVal != 0) {
+                m_realTimeFlag = 1;
+                Shared().savedHandshake = m_handshakeCode;
+                m_handshakeCode = 0;
+            } else {
+                m_realTimeFlag = 0;
+                m_handshakeCode = Shared().savedHandshake;
+            }
         }
-    }
-    ConnectionSetup();
-    ResetEvent(AbortEventHandle());
-    return S_OK;
+        ConnectionSetup();
+        ResetEvent(AbortEventHandle());
+        return S_OK;
+    });
 }
 
 }  // namespace quorlink

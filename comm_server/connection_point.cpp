@@ -8,6 +8,8 @@
 #include <new>
 
 namespace quorlink {
+
+using marquen::com::GuardedCall;
 namespace {
 
 constexpr auto kUnadviseWait = std::chrono::seconds(10);
@@ -15,7 +17,9 @@ constexpr auto kUnadviseWait = std::chrono::seconds(10);
 // Enumerators hand out a snapshot taken when they were made. `Traits`
 // counts the references of one element (AddRef/Release).
 template <class Interface, class Element, class Traits>
-class SnapshotEnumerator final : public Interface {
+class SnapshotEnumerator final
+    : public marquen::com::ComObject<SnapshotEnumerator<Interface, Element, Traits>, marquen::com::OwnReferenceCount,
+                                     Interface> {
 public:
     explicit SnapshotEnumerator(std::vector<Element> items) : m_items(std::move(items)) {}
     ~SnapshotEnumerator() {
@@ -23,26 +27,7 @@ public:
             Traits::Drop(item);
     }
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, Interface::iid())) {
-            *ppv = static_cast<Interface*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++m_references; }
-    ULONG Release() override {
-        ULONG left = --m_references;
-        if (left == 0)
-            delete this;
-        return left;
-    }
-
-    HRESULT Next(ULONG count, Element* out, ULONG* fetched) override {
+    HRESULT Next(ULONG count, Element* out, ULONG* fetched) noexcept override {
         if (!out || (count > 1 && !fetched))
             return E_POINTER;
         ULONG n = 0;
@@ -55,35 +40,36 @@ public:
             *fetched = n;
         return n == count ? S_OK : S_FALSE;
     }
-    HRESULT Skip(ULONG count) override {
+    HRESULT Skip(ULONG count) noexcept override {
         size_t left = m_items.size() - m_position;
         m_position += std::min<size_t>(count, left);
         return count <= left ? S_OK : S_FALSE;
     }
-    HRESULT Reset() override {
+    HRESULT Reset() noexcept override {
         m_position = 0;
         return S_OK;
     }
-    HRESULT Clone(Interface** ppEnum) override {
-        if (!ppEnum)
-            return E_POINTER;
-        std::vector<Element> copy = m_items;
-        for (Element& item : copy)
-            Traits::Keep(item);
-        auto* clone = new (std::nothrow) SnapshotEnumerator(std::move(copy));
-        if (!clone) {
+    HRESULT Clone(Interface** ppEnum) noexcept override {
+        return marquen::com::GuardedCall([&]() -> HRESULT {
+            if (!ppEnum)
+                return E_POINTER;
             *ppEnum = nullptr;
-            return E_OUTOFMEMORY;
-        }
-        clone->m_position = m_position;
-        *ppEnum = clone;
-        return S_OK;
+            std::vector<Element> copy = m_items;
+            auto* clone = new (std::nothrow) SnapshotEnumerator(std::move(copy));
+            if (!clone)
+                return E_OUTOFMEMORY;
+            // References are taken only once nothing can fail any more.
+            for (Element& item : clone->m_items)
+                Traits::Keep(item);
+            clone->m_position = m_position;
+            *ppEnum = clone;
+            return S_OK;
+        });
     }
 
 private:
     std::vector<Element> m_items;
     size_t m_position = 0;
-    std::atomic<ULONG> m_references{1};
 };
 
 struct ConnectDataTraits {
@@ -101,106 +87,104 @@ using PointEnumerator = SnapshotEnumerator<IEnumConnectionPoints, IConnectionPoi
 }  // namespace
 
 EventConnectionPoint::EventConnectionPoint(IUnknown* controlling, IConnectionPointContainer* container)
-    : m_controlling(controlling), m_container(container) {}
+    : ComObject(controlling), m_container(container) {}
 
 EventConnectionPoint::~EventConnectionPoint() { UnadviseAll(); }
 
-HRESULT EventConnectionPoint::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IConnectionPoint)) {
-        *ppv = static_cast<IConnectionPoint*>(this);
-        AddRef();
+HRESULT EventConnectionPoint::GetConnectionInterface(IID* pIID) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        if (!pIID)
+            return E_POINTER;
+        *pIID = DIID__ICommunicationEvents;
         return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    });
 }
 
-HRESULT EventConnectionPoint::GetConnectionInterface(IID* pIID) {
-    if (!pIID)
-        return E_POINTER;
-    *pIID = DIID__ICommunicationEvents;
-    return S_OK;
+HRESULT EventConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** ppCPC) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        if (!ppCPC)
+            return E_POINTER;
+        m_container->AddRef();
+        *ppCPC = m_container;
+        return S_OK;
+    });
 }
 
-HRESULT EventConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** ppCPC) {
-    if (!ppCPC)
-        return E_POINTER;
-    m_container->AddRef();
-    *ppCPC = m_container;
-    return S_OK;
-}
-
-HRESULT EventConnectionPoint::Advise(IUnknown* pUnkSink, DWORD* pdwCookie) {
-    if (!pdwCookie)
-        return E_POINTER;
-    *pdwCookie = 0;
-    if (!pUnkSink)
-        return E_POINTER;
-    IDispatch* sink = nullptr;
-    if (FAILED(pUnkSink->QueryInterface(DIID__ICommunicationEvents, reinterpret_cast<void**>(&sink))) &&
-        FAILED(pUnkSink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&sink))))
-        return CONNECT_E_CANNOTCONNECT;
-    if (!sink)
-        return CONNECT_E_CANNOTCONNECT;
-    try {
-        std::lock_guard guard(m_lock);
-        DWORD cookie = m_nextCookie++;
-        if (m_nextCookie == 0)
-            m_nextCookie = 1;
-        m_connections.push_back({cookie, sink});
-        *pdwCookie = cookie;
-    } catch (const std::bad_alloc&) {
-        sink->Release();
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
-}
-
-HRESULT EventConnectionPoint::Unadvise(DWORD dwCookie) {
-    IDispatch* sink = nullptr;
-    {
-        std::unique_lock guard(m_lock);
-        auto found = std::find_if(m_connections.begin(), m_connections.end(),
-                                  [&](const Connection& c) { return c.cookie == dwCookie; });
-        if (found == m_connections.end())
-            return CONNECT_E_NOCONNECTION;
-        sink = found->sink;
-        m_connections.erase(found);
-        // A call into this sink on another thread is let finish; one on this
-        // thread is the caller itself, unadvising from inside its handler.
-        const auto self = std::this_thread::get_id();
-        m_deliveryEnded.wait_for(guard, kUnadviseWait, [&] {
-            return std::none_of(m_deliveries.begin(), m_deliveries.end(),
-                                [&](const Delivery& d) { return d.cookie == dwCookie && d.thread != self; });
-        });
-    }
-    sink->Release();
-    return S_OK;
-}
-
-HRESULT EventConnectionPoint::EnumConnections(IEnumConnections** ppEnum) {
-    if (!ppEnum)
-        return E_POINTER;
-    *ppEnum = nullptr;
-    try {
-        std::vector<CONNECTDATA> items;
-        {
+HRESULT EventConnectionPoint::Advise(IUnknown* pUnkSink, DWORD* pdwCookie) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        if (!pdwCookie)
+            return E_POINTER;
+        *pdwCookie = 0;
+        if (!pUnkSink)
+            return E_POINTER;
+        IDispatch* sink = nullptr;
+        if (FAILED(pUnkSink->QueryInterface(DIID__ICommunicationEvents, reinterpret_cast<void**>(&sink))) &&
+            FAILED(pUnkSink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&sink))))
+            return CONNECT_E_CANNOTCONNECT;
+        if (!sink)
+            return CONNECT_E_CANNOTCONNECT;
+        try {
             std::lock_guard guard(m_lock);
-            for (const Connection& c : m_connections) {
-                items.push_back({c.sink, c.cookie});
-                c.sink->AddRef();
-            }
-        }
-        auto* enumerator = new (std::nothrow) ConnectionEnumerator(std::move(items));
-        if (!enumerator)
+            DWORD cookie = m_nextCookie++;
+            if (m_nextCookie == 0)
+                m_nextCookie = 1;
+            m_connections.push_back({cookie, sink});
+            *pdwCookie = cookie;
+        } catch (const std::bad_alloc&) {
+            sink->Release();
             return E_OUTOFMEMORY;
-        *ppEnum = enumerator;
+        }
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    });
+}
+
+HRESULT EventConnectionPoint::Unadvise(DWORD dwCookie) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        IDispatch* sink = nullptr;
+        {
+            std::unique_lock guard(m_lock);
+            auto found = std::find_if(m_connections.begin(), m_connections.end(),
+                                      [&](const Connection& c) { return c.cookie == dwCookie; });
+            if (found == m_connections.end())
+                return CONNECT_E_NOCONNECTION;
+            sink = found->sink;
+            m_connections.erase(found);
+            // A call into this sink on another thread is let finish; one on this
+            // thread is the caller itself, unadvising from inside its handler.
+            const auto self = std::this_thread::get_id();
+            m_deliveryEnded.wait_for(guard, kUnadviseWait, [&] {
+                return std::none_of(m_deliveries.begin(), m_deliveries.end(),
+                                    [&](const Delivery& d) { return d.cookie == dwCookie && d.thread != self; });
+            });
+        }
+        sink->Release();
+        return S_OK;
+    });
+}
+
+HRESULT EventConnectionPoint::EnumConnections(IEnumConnections** ppEnum) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        if (!ppEnum)
+            return E_POINTER;
+        *ppEnum = nullptr;
+        try {
+            std::vector<CONNECTDATA> items;
+            {
+                std::lock_guard guard(m_lock);
+                for (const Connection& c : m_connections) {
+                    items.push_back({c.sink, c.cookie});
+                    c.sink->AddRef();
+                }
+            }
+            auto* enumerator = new (std::nothrow) ConnectionEnumerator(std::move(items));
+            if (!enumerator)
+                return E_OUTOFMEMORY;
+            *ppEnum = enumerator;
+            return S_OK;
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
+    });
 }
 
 bool EventConnectionPoint::IsAdvised(DWORD cookie) const {

@@ -3,6 +3,8 @@
 // of sinks in a growable array, each event delivered to every sink in the
 // order they were advised.
 #include "com/com.h"
+#include "com/com_object.h"
+#include "com/entry_guard.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -11,7 +13,8 @@
 
 namespace quorlink {
 
-class EventConnectionPoint final : public IConnectionPoint {
+class EventConnectionPoint final
+    : public marquen::com::ComObject<EventConnectionPoint, marquen::com::DelegatedReferenceCount, IConnectionPoint> {
 public:
     /// `controlling` counts the references of this sub-object; `container`
     /// is what GetConnectionPointContainer hands out. Both are the object's.
@@ -20,20 +23,16 @@ public:
     EventConnectionPoint(const EventConnectionPoint&) = delete;
     EventConnectionPoint& operator=(const EventConnectionPoint&) = delete;
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override { return m_controlling->AddRef(); }
-    ULONG Release() override { return m_controlling->Release(); }
-
-    HRESULT GetConnectionInterface(IID* pIID) override;
-    HRESULT GetConnectionPointContainer(IConnectionPointContainer** ppCPC) override;
+    HRESULT GetConnectionInterface(IID* pIID) noexcept override;
+    HRESULT GetConnectionPointContainer(IConnectionPointContainer** ppCPC) noexcept override;
     /// Takes the sink's _ICommunicationEvents (or IDispatch) interface;
     /// CONNECT_E_CANNOTCONNECT when it has neither. Any thread.
-    HRESULT Advise(IUnknown* pUnkSink, DWORD* pdwCookie) override;
+    HRESULT Advise(IUnknown* pUnkSink, DWORD* pdwCookie) noexcept override;
     /// CONNECT_E_NOCONNECTION for an unknown cookie. Once it returns, the
     /// sink gets no further event: when another thread is delivering one to
     /// it, Unadvise waits for that call to end (at most 10 s).
-    HRESULT Unadvise(DWORD dwCookie) override;
-    HRESULT EnumConnections(IEnumConnections** ppEnum) override;
+    HRESULT Unadvise(DWORD dwCookie) noexcept override;
+    HRESULT EnumConnections(IEnumConnections** ppEnum) noexcept override;
 
     /// Raises event `id` on every sink, in advice order, through
     /// IDispatch::Invoke with `args` (already in reverse order). Result and
@@ -54,7 +53,6 @@ private:
     };
     bool IsAdvised(DWORD cookie) const;  // m_lock held
 
-    IUnknown* const m_controlling;
     IConnectionPointContainer* const m_container;
     mutable std::mutex m_lock;
     std::condition_variable m_deliveryEnded;

@@ -34,8 +34,8 @@ PacketOutcome WritePacket(const PacketTransfer& transfer, size_t offset, DWORD l
         return PacketOutcome::Failed;
     }
 
-    HANDLE waits[2] = {overlapped->hEvent, transfer.abortEvent};
-    DWORD wait = WaitForMultipleObjects(2, waits, FALSE, transfer.link->WriteWait());
+    const HANDLE waits[2] = {overlapped->hEvent, transfer.abortEvent};
+    DWORD wait = WaitForAnyObject(waits, transfer.link->WriteWait());
     if (wait == WAIT_OBJECT_0) {
         if (!GetOverlappedResult(port, overlapped, &written, FALSE)) {
             ReportPortFailure("writing to the port failed");
@@ -65,9 +65,8 @@ void EndAborted(PacketTransfer& transfer) {
         PostProgress(transfer, 0, 1);
 }
 
-DWORD PacketWriterMain(void* parameter) {
-    std::unique_ptr<WriterContext> context(static_cast<WriterContext*>(parameter));
-    PacketTransfer& transfer = *context->transfer;
+// Sends the packets; the thread's body.
+void SendPackets(PacketTransfer& transfer) {
     const size_t total = transfer.bytes.size();
     size_t sent = 0;
     while (sent < total) {
@@ -88,6 +87,20 @@ DWORD PacketWriterMain(void* parameter) {
         sent += length;
         PostProgress(transfer, ProgressPercent(sent, total), 0);
     }
+}
+
+DWORD PacketWriterMain(void* parameter) noexcept {
+    std::unique_ptr<WriterContext> context(static_cast<WriterContext*>(parameter));
+    // An exception would end the process: the transfer ends with an error
+    // report instead, if one can still be posted.
+    try {
+        SendPackets(*context->transfer);
+    } catch (...) {
+        try {
+            PostProgress(*context->transfer, 0, 1);
+        } catch (...) {
+        }
+    }
     return 0;
 }
 
@@ -99,7 +112,7 @@ HANDLE CreatePacketWriter(std::shared_ptr<PacketTransfer> transfer) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    HANDLE thread = CreateThread(nullptr, 0, PacketWriterMain, context, 0, nullptr);
+    HANDLE thread = marquen::kernel::CreateThread(PacketWriterMain, context, false);
     if (!thread)
         delete context;
     return thread;

@@ -1,25 +1,12 @@
 // GetComPorts and GetLptPorts: the serial and parallel port names of the
-// spooler's port list, kept per object between calls.
+// port map, kept per object between calls.
 #include "communication.h"
 
-#include "devices/spooler_ports.h"
+#include "devices/port_map.h"
 
-#include <cctype>
-#include <memory>
-#include <new>
+#include <string_view>
 
 namespace quorlink {
-namespace {
-
-bool HasPrefixNoCase(const char* name, const char* prefix) {
-    for (size_t i = 0; prefix[i] != '\0'; ++i) {
-        if (name[i] == '\0' || std::toupper(static_cast<unsigned char>(name[i])) != prefix[i])
-            return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 void CCommunication::RefreshPortLists() {
     // Asked again only while one list is empty: a machine with both kinds of
@@ -28,23 +15,13 @@ void CCommunication::RefreshPortLists() {
         return;
     m_comPorts.clear();
     m_lptPorts.clear();
-    DWORD needed = 0;
-    DWORD returned = 0;
-    EnumPorts(nullptr, 2, nullptr, 0, &needed, &returned);
-    if (needed == 0)
-        return;
-    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[needed]);
-    if (!buffer || !EnumPorts(nullptr, 2, buffer.get(), needed, &needed, &returned))
-        return;
-    const auto* ports = reinterpret_cast<const PORT_INFO_2*>(buffer.get());
-    for (DWORD i = 0; i < returned; ++i) {
-        const char* name = ports[i].pPortName;
-        if (!name)
-            continue;
-        if (HasPrefixNoCase(name, "COM"))
-            m_comPorts.push_back(Utf8ToWide(name));
-        else if (HasPrefixNoCase(name, "LPT"))
-            m_lptPorts.push_back(Utf8ToWide(name));
+    // Map names are upper case already.
+    for (const marquen::devices::PortMapping& port : marquen::devices::LoadPortMap()) {
+        std::string_view name = port.name;
+        if (name.starts_with("COM"))
+            m_comPorts.push_back(Utf8ToWide(port.name));
+        else if (name.starts_with("LPT"))
+            m_lptPorts.push_back(Utf8ToWide(port.name));
     }
 }
 
@@ -82,12 +59,16 @@ HRESULT CCommunication::FillPortList(bool serial, VARIANT* list, LONG* count) {
     return S_OK;
 }
 
-HRESULT CCommunication::GetComPorts(VARIANT* plistComPorts, LONG* plNbPorts) {
-    return FillPortList(true, plistComPorts, plNbPorts);
+HRESULT CCommunication::GetComPorts(VARIANT* plistComPorts, LONG* plNbPorts) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        return FillPortList(true, plistComPorts, plNbPorts);
+    });
 }
 
-HRESULT CCommunication::GetLptPorts(VARIANT* plistLptPorts, LONG* plNbPorts) {
-    return FillPortList(false, plistLptPorts, plNbPorts);
+HRESULT CCommunication::GetLptPorts(VARIANT* plistLptPorts, LONG* plNbPorts) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        return FillPortList(false, plistLptPorts, plNbPorts);
+    });
 }
 
 }  // namespace quorlink

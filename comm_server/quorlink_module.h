@@ -11,7 +11,7 @@ constexpr UINT IDS_PROJNAME = 100;
 extern "C" {
 /// The module's string resource `id` (UTF-8, static storage), or null when
 /// it has none. Only IDS_PROJNAME exists. Any thread.
-QUORLINK_EXPORT const char* QuorlinkLoadString(UINT id);
+QUORLINK_EXPORT const char* QuorlinkLoadString(UINT id) noexcept;
 }
 
 using QuorlinkLoadStringFunction = const char* (*)(UINT);

@@ -14,7 +14,7 @@ ThreadCountGuard::ThreadCountGuard() { ++RunningThreadCount(); }
 ThreadCountGuard::~ThreadCountGuard() { --RunningThreadCount(); }
 
 ReceiveChannel::~ReceiveChannel() {
-    for (HANDLE handle : {queueLock, stopEvent, dataEvent, replyWaitEvent}) {
+    for (HANDLE handle : {stopEvent, dataEvent, replyWaitEvent}) {
         if (handle)
             CloseHandle(handle);
     }
@@ -23,11 +23,10 @@ ReceiveChannel::~ReceiveChannel() {
 std::shared_ptr<ReceiveChannel> ReceiveChannel::Create(HANDLE abortEvent) {
     auto channel = std::make_shared<ReceiveChannel>();
     channel->abortEvent = abortEvent;
-    channel->queueLock = CreateMutex(nullptr, FALSE, nullptr);
-    channel->stopEvent = CreateEvent(nullptr, FALSE, FALSE, nullptr);
-    channel->dataEvent = CreateEvent(nullptr, FALSE, FALSE, nullptr);
-    channel->replyWaitEvent = CreateEvent(nullptr, TRUE, FALSE, nullptr);
-    if (!channel->queueLock || !channel->stopEvent || !channel->dataEvent || !channel->replyWaitEvent)
+    channel->stopEvent = CreateEvent(nullptr, false, false, nullptr);
+    channel->dataEvent = CreateEvent(nullptr, false, false, nullptr);
+    channel->replyWaitEvent = CreateEvent(nullptr, true, false, nullptr);
+    if (!channel->stopEvent || !channel->dataEvent || !channel->replyWaitEvent)
         return nullptr;
     return channel;
 }
@@ -46,15 +45,13 @@ struct ReadThreadContext {
     ThreadCountGuard counted;
 };
 
-bool Acquired(DWORD wait) { return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED_0; }
-
-void QueueBytes(ReceiveChannel& channel, const LinkState& link, DWORD count) {
+void QueueBytes(ReceiveChannel& channel, DWORD count) {
     if (count == 0 || Comm_IsDevicePresent() != 1)
         return;
-    if (!Acquired(WaitForSingleObject(channel.queueLock, link.ReadWait())))
-        return;
-    channel.queue.Append(std::span<const uint8_t>(channel.readBuffer, count));
-    ReleaseMutex(channel.queueLock);
+    {
+        std::lock_guard guard(channel.queueLock);
+        channel.queue.Append(std::span<const uint8_t>(channel.readBuffer, count));
+    }
     SetEvent(channel.dataEvent);
 }
 
@@ -94,7 +91,7 @@ public:
                 DWORD count = 0;
                 if (Comm_ReadPort(m_port, m_channel.readBuffer, kReadChunk, &count, m_overlapped)) {
                     m_pending = false;
-                    QueueBytes(m_channel, m_link, count);
+                    QueueBytes(m_channel, count);
                 } else if (GetLastError() == ERROR_IO_PENDING) {
                     m_pending = true;
                 } else {
@@ -108,8 +105,8 @@ public:
             if (!m_pending)
                 continue;
 
-            HANDLE waits[2] = {m_overlapped->hEvent, m_channel.abortEvent};
-            DWORD wait = WaitForMultipleObjects(2, waits, FALSE, m_link.ReadWait());
+            const HANDLE waits[2] = {m_overlapped->hEvent, m_channel.abortEvent};
+            DWORD wait = WaitForAnyObject(waits, m_link.ReadWait());
             if (wait == WAIT_OBJECT_0) {
                 DWORD count = 0;
                 BOOL done = GetOverlappedResult(m_port, m_overlapped, &count, FALSE);
@@ -118,7 +115,7 @@ public:
                     ReportReadFailure();
                     return;
                 }
-                QueueBytes(m_channel, m_link, count);
+                QueueBytes(m_channel, count);
             } else if (wait != WAIT_TIMEOUT) {
                 return;  // AbortEvent, or the wait failed
             }
@@ -167,13 +164,18 @@ bool WaitBeforeNextLoop(ReceiveChannel& channel, const LinkState& link) {
     }
 }
 
-DWORD ReadThreadMain(void* parameter) {
+DWORD ReadThreadMain(void* parameter) noexcept {
     std::unique_ptr<ReadThreadContext> context(static_cast<ReadThreadContext*>(parameter));
     ReceiveChannel& channel = *context->channel;
     const LinkState& link = *context->link;
-    do {
-        ReadLoop(channel, link).Run();
-    } while (!WaitBeforeNextLoop(channel, link));
+    // An exception would end the process: the thread ends instead, and the
+    // port reads nothing more until it is opened again.
+    try {
+        do {
+            ReadLoop(channel, link).Run();
+        } while (!WaitBeforeNextLoop(channel, link));
+    } catch (...) {
+    }
     return 0;
 }
 
@@ -185,7 +187,7 @@ HANDLE CreateReadThread(std::shared_ptr<ReceiveChannel> channel, std::shared_ptr
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    HANDLE thread = CreateThread(nullptr, 0, ReadThreadMain, context, CREATE_SUSPENDED, nullptr);
+    HANDLE thread = marquen::kernel::CreateThread(ReadThreadMain, context, true);
     if (!thread)
         delete context;
     return thread;

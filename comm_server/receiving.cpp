@@ -9,11 +9,9 @@
 namespace quorlink {
 namespace {
 
-constexpr UINT_PTR kOnCommTimer = 0;
+constexpr marquen::window::UINT_PTR kOnCommTimer = 0;
 /// The timer's first period: PeriodOfOnComm takes over once it is put.
 constexpr UINT kFirstTimerPeriod = 100;
-
-bool Acquired(DWORD wait) { return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED_0; }
 
 }  // namespace
 
@@ -31,11 +29,11 @@ bool CCommunication::StartReceiving() {
     HANDLE thread = CreateReadThread(channel, m_link);
     if (!thread)
         return false;
-    SetThreadPriority(thread, THREAD_PRIORITY_HIGHEST);
+    marquen::kernel::SetThreadPriority(thread, marquen::kernel::THREAD_PRIORITY_HIGHEST);
     m_channel = std::move(channel);
     m_readThread = thread;
-    ResumeThread(thread);
-    SetTimer(m_window, kOnCommTimer, kFirstTimerPeriod, nullptr);
+    marquen::kernel::ResumeThread(thread);
+    SetTimer(m_window, kOnCommTimer, kFirstTimerPeriod);
     return true;
 }
 
@@ -98,21 +96,19 @@ void CCommunication::OnTimerTick() {
     // A WriteAndRead waiting for its reply takes the bytes itself.
     if (WaitForSingleObject(channel->replyWaitEvent, 0) == WAIT_OBJECT_0)
         return;
-    if (!Acquired(WaitForSingleObject(channel->queueLock, TimerPeriod(m_periodOfOnComm))))
-        return;
-    if (channel->queue.Empty()) {
-        ReleaseMutex(channel->queueLock);
-        return;
+    SAFEARRAY* array;
+    size_t count;
+    {
+        std::lock_guard queueGuard(channel->queueLock);
+        if (channel->queue.Empty())
+            return;
+        ResetEvent(channel->dataEvent);
+        count = std::min(channel->queue.Count(), kMaxSafeArrayDataBytes);
+        array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(count));
+        if (!array)
+            return;  // the bytes stay queued for the next tick
+        channel->queue.Take(std::span<uint8_t>(static_cast<uint8_t*>(array->pvData), count));
     }
-    ResetEvent(channel->dataEvent);
-    size_t count = std::min(channel->queue.Count(), kMaxSafeArrayDataBytes);
-    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(count));
-    if (!array) {
-        ReleaseMutex(channel->queueLock);  // the bytes stay queued for the next tick
-        return;
-    }
-    channel->queue.Take(std::span<uint8_t>(static_cast<uint8_t*>(array->pvData), count));
-    ReleaseMutex(channel->queueLock);
     RaiseOnComm(array, static_cast<LONG>(count));
     SafeArrayDestroy(array);
 }

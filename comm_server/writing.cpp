@@ -39,8 +39,6 @@ SAFEARRAY* ByteArrayOf(VARIANT* variant) {
     return array;
 }
 
-bool Acquired(DWORD wait) { return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED_0; }
-
 /// Quiet time after which a reply that is still short counts as complete.
 /// The read thread wakes on the first byte, so on a slow line the data event
 /// fires while the rest of a reply is still on the wire (a 4-byte reply lasts
@@ -50,40 +48,42 @@ constexpr DWORD kReplyByteGap = 100;
 
 }  // namespace
 
-HRESULT CCommunication::WritePort(SAFEARRAY** pBuffer, LONG lLength, LONG* plWritten, LONG lPacketSize, LONG* pRC) {
-    SAFEARRAY* array = pBuffer ? *pBuffer : nullptr;
-    if (SafeArrayGetDim(array) != 1)
-        return S_FALSE;
-    if (!pRC)
-        return E_POINTER;
-    *pRC = WRITEPORT_RC_SUCCESS;
-    HANDLE abort = AbortEventHandle();
-    if (!abort) {
-        *pRC = WRITEPORT_RC_FAILED;
-        return S_OK;
-    }
-    // Never more than the array holds.
-    if (lLength < 0 || static_cast<uint64_t>(lLength) > ByteCapacity(array)) {
-        *pRC = WRITEPORT_RC_FAILED;
-        return S_OK;
-    }
-    if (lPacketSize > 0)
-        return StartTransfer(array, lLength, lPacketSize, pRC);
+HRESULT CCommunication::WritePort(SAFEARRAY** pBuffer, LONG lLength, LONG* plWritten, LONG lPacketSize, LONG* pRC) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        SAFEARRAY* array = pBuffer ? *pBuffer : nullptr;
+        if (SafeArrayGetDim(array) != 1)
+            return S_FALSE;
+        if (!pRC)
+            return E_POINTER;
+        *pRC = WRITEPORT_RC_SUCCESS;
+        HANDLE abort = AbortEventHandle();
+        if (!abort) {
+            *pRC = WRITEPORT_RC_FAILED;
+            return S_OK;
+        }
+        // Never more than the array holds.
+        if (lLength < 0 || static_cast<uint64_t>(lLength) > ByteCapacity(array)) {
+            *pRC = WRITEPORT_RC_FAILED;
+            return S_OK;
+        }
+        if (lPacketSize > 0)
+            return StartTransfer(array, lLength, lPacketSize, pRC);
 
-    ResetEvent(abort);
-    HRESULT hr = S_OK;
-    // PortLock is held for at most one synchronous write (1 s) or one
-    // reopening; a generous bound keeps a stuck peer from blocking forever.
-    if (!EnterCriticalSectionTimeout(&m_portLock, m_link->EndWait() + kSynchronousWriteWait)) {
-        *pRC = WRITEPORT_RC_INCOMPLETE;
-        return S_OK;
-    }
-    if (Comm_IsOpened() != 1 || !Comm_IsConnected())
-        *pRC = WRITEPORT_RC_NOT_CONNECTED;
-    else
-        *pRC = WriteSynchronously(array, lLength, plWritten, hr);
-    LeaveCriticalSection(&m_portLock);
-    return hr;
+        ResetEvent(abort);
+        HRESULT hr = S_OK;
+        // PortLock is held for at most one synchronous write (1 s) or one
+        // reopening; a generous bound keeps a stuck peer from blocking forever.
+        if (!m_portLock.try_lock_for(std::chrono::milliseconds(m_link->EndWait() + kSynchronousWriteWait))) {
+            *pRC = WRITEPORT_RC_INCOMPLETE;
+            return S_OK;
+        }
+        std::lock_guard port(m_portLock, std::adopt_lock);
+        if (Comm_IsOpened() != 1 || !Comm_IsConnected())
+            *pRC = WRITEPORT_RC_NOT_CONNECTED;
+        else
+            *pRC = WriteSynchronously(array, lLength, plWritten, hr);
+        return hr;
+    });
 }
 
 // PortLock held; the port is connected.
@@ -125,8 +125,8 @@ LONG CCommunication::WriteSynchronously(SAFEARRAY* array, LONG length, LONG* plW
         rc = written == static_cast<DWORD>(length) ? WRITEPORT_RC_SUCCESS : WRITEPORT_RC_INCOMPLETE;
     } else if (GetLastError() == ERROR_IO_PENDING) {
         HANDLE abort = AbortEventHandle();
-        HANDLE waits[2] = {overlapped->hEvent, abort};
-        DWORD wait = WaitForMultipleObjects(abort ? 2 : 1, waits, FALSE, kSynchronousWriteWait);
+        const HANDLE waits[2] = {overlapped->hEvent, abort};
+        DWORD wait = WaitForAnyObject(std::span(waits, abort ? 2 : 1), kSynchronousWriteWait);
         if (wait == WAIT_OBJECT_0) {
             SetLastError(ERROR_SUCCESS);
             GetOverlappedResult(port, overlapped, &written, FALSE);
@@ -233,70 +233,75 @@ void CCommunication::EndTransfer() {
     EndTransferLocked();
 }
 
-HRESULT CCommunication::AbortTransfert() {
-    EndTransfer();
-    return S_OK;
+HRESULT CCommunication::AbortTransfert() noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        EndTransfer();
+        return S_OK;
+    });
 }
 
 // The data event has fired: bytes are queued. Until `expected` bytes are
 // there, waits for each further byte at most kReplyByteGap, and in all at most
-// the read time-out. False only when the queue lock cannot be had.
-bool CCommunication::GatherReply(ReceiveChannel& channel, LONG expected) {
+// the read time-out.
+void CCommunication::GatherReply(ReceiveChannel& channel, LONG expected) {
     const DWORD readWait = m_link->ReadWait();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(readWait);
     for (;;) {
-        if (!Acquired(WaitForSingleObject(channel.queueLock, readWait)))
-            return false;
-        const size_t queued = channel.queue.Count();
-        ReleaseMutex(channel.queueLock);
+        size_t queued;
+        {
+            std::lock_guard guard(channel.queueLock);
+            queued = channel.queue.Count();
+        }
         if (expected <= 0 || queued >= static_cast<size_t>(expected))
-            return true;
+            return;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
-            return true;
+            return;
         const DWORD wait = std::min<DWORD>(kReplyByteGap, static_cast<DWORD>(left.count()));
         if (WaitForSingleObject(channel.dataEvent, wait) != WAIT_OBJECT_0)
-            return true;
+            return;
     }
 }
 
-HRESULT CCommunication::WriteAndRead(VARIANT* pBuffer, LONG lWritten, LONG* plRead, LONG* pbResult) {
-    if (!pbResult)
-        return E_POINTER;
-    *pbResult = 0;
-    if (lWritten == 0 || !IsOpenedAndConnected())
-        return S_OK;
-    // The reply goes into the same array: it must really be one of bytes.
-    SAFEARRAY* array = ByteArrayOf(pBuffer);
-    std::shared_ptr<ReceiveChannel> channel = CurrentChannel();
-    if (!array || !channel)
-        return S_OK;
+HRESULT CCommunication::WriteAndRead(VARIANT* pBuffer, LONG lWritten, LONG* plRead, LONG* pbResult) noexcept {
+    return GuardedCall([&]() -> HRESULT {
+        if (!pbResult)
+            return E_POINTER;
+        *pbResult = 0;
+        if (lWritten == 0 || !IsOpenedAndConnected())
+            return S_OK;
+        // The reply goes into the same array: it must really be one of bytes.
+        SAFEARRAY* array = ByteArrayOf(pBuffer);
+        std::shared_ptr<ReceiveChannel> channel = CurrentChannel();
+        if (!array || !channel)
+            return S_OK;
 
-    SetEvent(channel->replyWaitEvent);
-    LONG rc = 0;
-    LONG written = 0;
-    HRESULT hr = WritePort(&array, lWritten, &written, 0, &rc);
-    if (hr == S_OK && rc == WRITEPORT_RC_SUCCESS && written == lWritten &&
-        WaitForSingleObject(channel->dataEvent, m_link->ReadWait()) == WAIT_OBJECT_0 &&
-        GatherReply(*channel, plRead ? *plRead : 0) &&
-        Acquired(WaitForSingleObject(channel->queueLock, m_link->ReadWait()))) {
-        LONG moved = 0;
-        if (!channel->queue.Empty() && plRead && *plRead > 0 && SUCCEEDED(SafeArrayLock(array))) {
-            // Never more than the array holds, whatever *plRead says.
-            size_t room = std::min<uint64_t>(static_cast<uint64_t>(*plRead), array->rgsabound[0].cElements);
-            moved = static_cast<LONG>(
-                channel->queue.Take(std::span<uint8_t>(static_cast<uint8_t*>(array->pvData), room)));
-            SafeArrayUnlock(array);
+        SetEvent(channel->replyWaitEvent);
+        LONG rc = 0;
+        LONG written = 0;
+        HRESULT hr = WritePort(&array, lWritten, &written, 0, &rc);
+        if (hr == S_OK && rc == WRITEPORT_RC_SUCCESS && written == lWritten &&
+            WaitForSingleObject(channel->dataEvent, m_link->ReadWait()) == WAIT_OBJECT_0) {
+            GatherReply(*channel, plRead ? *plRead : 0);
+            std::unique_lock queueGuard(channel->queueLock);
+            LONG moved = 0;
+            if (!channel->queue.Empty() && plRead && *plRead > 0 && SUCCEEDED(SafeArrayLock(array))) {
+                // Never more than the array holds, whatever *plRead says.
+                size_t room = std::min<uint64_t>(static_cast<uint64_t>(*plRead), array->rgsabound[0].cElements);
+                moved = static_cast<LONG>(
+                    channel->queue.Take(std::span<uint8_t>(static_cast<uint8_t*>(array->pvData), room)));
+                SafeArrayUnlock(array);
+            }
+            queueGuard.unlock();
+            if (moved > 0)
+                *pbResult = 1;
+            if (plRead)
+                *plRead = moved;
         }
-        ReleaseMutex(channel->queueLock);
-        if (moved > 0)
-            *pbResult = 1;
-        if (plRead)
-            *plRead = moved;
-    }
-    ResetEvent(channel->replyWaitEvent);
-    return S_OK;
+        ResetEvent(channel->replyWaitEvent);
+        return S_OK;
+    });
 }
 
 }  // namespace quorlink

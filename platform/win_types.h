@@ -2,7 +2,9 @@
 // The handful of fixed-width names that the component and kernel layers share
 // with the contracts that cross library boundaries (ICommunication, the Comm_
 // functions, the USB channel). Sizes are those of the contracts: 32-bit
-// DWORD/LONG/BOOL/HRESULT, pointer-sized WPARAM/LPARAM/LRESULT.
+// DWORD/LONG/BOOL/HRESULT, pointer-sized WPARAM/LPARAM/LRESULT. TRUE and
+// FALSE are macros, as the contracts' callers expect: only the headers whose
+// calls answer a BOOL bring them in (win_bool.h).
 #include <cstdint>
 
 using BYTE = uint8_t;
@@ -20,13 +22,6 @@ using LRESULT = intptr_t;
 using LCID = uint32_t;
 using DISPID = int32_t;
 using MEMBERID = int32_t;
-
-#ifndef TRUE
-#define TRUE 1
-#endif
-#ifndef FALSE
-#define FALSE 0
-#endif
 
 /// Kernel object handle (event, mutex, thread, device); null is "no object".
 using HANDLE = struct KernelObject*;

@@ -12,13 +12,19 @@
 
 class _com_error : public std::exception {
 public:
-    explicit _com_error(HRESULT hr, const IID& iid = IID_NULL);
+    /// Never throws: without memory for the message text, the message is empty.
+    explicit _com_error(HRESULT hr, const IID& iid = IID_NULL) noexcept : m_hr(hr), m_iid(iid) {
+        try {
+            m_message = std::make_shared<const std::string>(SystemMessageText(hr));
+        } catch (...) {
+        }
+    }
 
     HRESULT Error() const noexcept { return m_hr; }
     /// Interface of the failed call (IID_NULL when not given).
     const IID& InterfaceId() const noexcept { return m_iid; }
     /// System message text of the HRESULT, without a trailing line break.
-    const char* ErrorMessage() const noexcept { return m_message->c_str(); }
+    const char* ErrorMessage() const noexcept { return m_message ? m_message->c_str() : ""; }
     const char* what() const noexcept override { return ErrorMessage(); }
 
 private:
@@ -28,11 +34,14 @@ private:
     std::shared_ptr<const std::string> m_message;
 };
 
+// The raising helpers are inline, so that the exception is thrown in the
+// caller's own code and never unwinds out of the component library.
+
 /// Throws _com_error(hr).
-[[noreturn]] void _com_issue_error(HRESULT hr);
+[[noreturn]] inline void _com_issue_error(HRESULT hr) { throw _com_error(hr); }
 /// Throws _com_error(hr, riid); `object` is the failing interface (unused:
 /// no error objects are kept).
-[[noreturn]] void _com_issue_errorex(HRESULT hr, IUnknown* object, REFIID riid);
+[[noreturn]] inline void _com_issue_errorex(HRESULT hr, IUnknown*, REFIID riid) { throw _com_error(hr, riid); }
 
 /// Throws _com_error for a failing `hr`; success codes (S_FALSE included)
 /// return.

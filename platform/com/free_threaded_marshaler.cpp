@@ -3,8 +3,8 @@
 // pointer that was marshaled: an object that aggregates this marshaler may
 // be used from any thread without a proxy.
 #include "apartment.h"
+#include "com_object.h"
 
-#include <atomic>
 #include <new>
 
 namespace {
@@ -72,37 +72,6 @@ public:
     HRESULT DisconnectObject(DWORD) override { return S_OK; }
 
 private:
-    // The non-delegating unknown that the aggregating object holds.
-    class InnerUnknown final : public IUnknown {
-    public:
-        explicit InnerUnknown(FreeThreadedMarshaler& owner) : m_owner(owner) {}
-        HRESULT QueryInterface(REFIID riid, void** ppv) override {
-            if (!ppv)
-                return E_POINTER;
-            if (IsEqualIID(riid, IID_IUnknown)) {
-                *ppv = static_cast<IUnknown*>(this);
-            } else if (IsEqualIID(riid, IID_IMarshal)) {
-                *ppv = static_cast<IMarshal*>(&m_owner);
-            } else {
-                *ppv = nullptr;
-                return E_NOINTERFACE;
-            }
-            static_cast<IUnknown*>(*ppv)->AddRef();
-            return S_OK;
-        }
-        ULONG AddRef() override { return ++m_references; }
-        ULONG Release() override {
-            ULONG left = --m_references;
-            if (left == 0)
-                delete &m_owner;
-            return left;
-        }
-
-    private:
-        FreeThreadedMarshaler& m_owner;
-        std::atomic<ULONG> m_references{1};
-    };
-
     static HRESULT ReadPointer(IStream* stream, IUnknown*& object) {
         if (!stream)
             return E_INVALIDARG;
@@ -115,7 +84,8 @@ private:
         return S_OK;
     }
 
-    InnerUnknown m_inner{*this};
+    // The non-delegating unknown that the aggregating object holds.
+    marquen::com::NonDelegatingUnknown<FreeThreadedMarshaler, IMarshal> m_inner{*this};
     IUnknown* m_outer;
 };
 

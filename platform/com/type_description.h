@@ -22,6 +22,7 @@
 // char) and VT_ARRAY|VT_UI1|VT_BYREF for a pointer to one. Descriptions must
 // outlive every type information and dispatch call made over them (static
 // storage does).
+#include "entry_guard.h"
 #include "guid.h"
 #include "hresult.h"
 #include "interfaces.h"
@@ -140,35 +141,38 @@ HRESULT CreateTypeInfo(const InterfaceDescription& description, ITypeInfo** type
 
 /// IDispatch of a dual interface served from its static description. The
 /// object derives from DispatchImpl<Interface, Description> and implements
-/// IUnknown and the interface's own members.
+/// IUnknown and the interface's own members. Each member is an entry point of
+/// the module that serves the object: no exception leaves it.
 template <class Interface, const InterfaceDescription& Description>
 class DispatchImpl : public Interface {
 public:
-    HRESULT GetTypeInfoCount(UINT* count) override {
+    HRESULT GetTypeInfoCount(UINT* count) noexcept override {
         if (!count)
             return E_POINTER;
         *count = 1;
         return S_OK;
     }
-    HRESULT GetTypeInfo(UINT index, LCID, ITypeInfo** typeInfo) override {
+    HRESULT GetTypeInfo(UINT index, LCID, ITypeInfo** typeInfo) noexcept override {
         if (!typeInfo)
             return E_POINTER;
         *typeInfo = nullptr;
         if (index != 0)
             return DISP_E_BADINDEX;
-        return CreateTypeInfo(Description, typeInfo);
+        return marquen::com::GuardedCall([&] { return CreateTypeInfo(Description, typeInfo); });
     }
-    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) noexcept override {
         if (!IsEqualIID(riid, IID_NULL))
             return DISP_E_UNKNOWNINTERFACE;
-        return DispGetIDsOfNames(Description, names, count, ids);
+        return marquen::com::GuardedCall([&] { return DispGetIDsOfNames(Description, names, count, ids); });
     }
     HRESULT Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                   EXCEPINFO* exception, UINT* argumentError) override {
+                   EXCEPINFO* exception, UINT* argumentError) noexcept override {
         if (!IsEqualIID(riid, IID_NULL))
             return DISP_E_UNKNOWNINTERFACE;
-        return DispInvoke(Description, static_cast<Interface*>(this), id, flags, params, result, exception,
-                          argumentError);
+        return marquen::com::GuardedCall([&] {
+            return DispInvoke(Description, static_cast<Interface*>(this), id, flags, params, result, exception,
+                              argumentError);
+        });
     }
 };
 

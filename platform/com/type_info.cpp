@@ -4,6 +4,7 @@
 
 #include "call.h"
 #include "com_internal.h"
+#include "com_object.h"
 
 #include <atomic>
 #include <cstring>
@@ -285,28 +286,10 @@ void FillException(EXCEPINFO* exception, const InterfaceDescription& description
     exception->scode = hr;
 }
 
-class StaticTypeInfo final : public ITypeInfo {
+class StaticTypeInfo final
+    : public marquen::com::ComObject<StaticTypeInfo, marquen::com::OwnReferenceCount, ITypeInfo> {
 public:
     explicit StaticTypeInfo(const InterfaceDescription& description) : m_description(description) {}
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ITypeInfo)) {
-            *ppv = static_cast<ITypeInfo*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++m_references; }
-    ULONG Release() override {
-        ULONG left = --m_references;
-        if (left == 0)
-            delete this;
-        return left;
-    }
 
     HRESULT GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) override {
         return DispGetIDsOfNames(m_description, names, count, ids);
@@ -393,7 +376,6 @@ public:
 
 private:
     const InterfaceDescription& m_description;
-    std::atomic<ULONG> m_references{1};
 };
 
 }  // namespace

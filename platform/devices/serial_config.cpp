@@ -1,6 +1,7 @@
 #include "devices/serial_config.h"
 
 #include "devices/port_map.h"
+#include "kernel/last_error.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <string_view>
 
+namespace marquen::devices {
 namespace {
 
 struct SpeedEntry {
@@ -45,57 +47,42 @@ speed_t SpeedFromBaudRate(DWORD baudRate) {
     return B0;
 }
 
-DCB DcbFromTermios(const termios& settings) {
-    DCB dcb;
-    dcb.BaudRate = BaudRateFromSpeed(cfgetospeed(&settings));
+SerialDefaults SerialDefaultsFromTermios(const termios& settings) {
+    SerialDefaults defaults;
+    defaults.baudRate = BaudRateFromSpeed(cfgetospeed(&settings));
     switch (settings.c_cflag & CSIZE) {
-    case CS5: dcb.ByteSize = 5; break;
-    case CS6: dcb.ByteSize = 6; break;
-    case CS7: dcb.ByteSize = 7; break;
-    default: dcb.ByteSize = 8; break;
+    case CS5: defaults.dataBits = 5; break;
+    case CS6: defaults.dataBits = 6; break;
+    case CS7: defaults.dataBits = 7; break;
+    default: defaults.dataBits = 8; break;
     }
     if (!(settings.c_cflag & PARENB)) {
-        dcb.Parity = NOPARITY;
+        defaults.parity = SerialParity::None;
     } else if (settings.c_cflag & CMSPAR) {
-        dcb.Parity = (settings.c_cflag & PARODD) ? MARKPARITY : SPACEPARITY;
+        defaults.parity = (settings.c_cflag & PARODD) ? SerialParity::Mark : SerialParity::Space;
     } else {
-        dcb.Parity = (settings.c_cflag & PARODD) ? ODDPARITY : EVENPARITY;
+        defaults.parity = (settings.c_cflag & PARODD) ? SerialParity::Odd : SerialParity::Even;
     }
     // A UART sends 1.5 stop bits when asked for two with five data bits.
-    if (settings.c_cflag & CSTOPB) {
-        dcb.StopBits = dcb.ByteSize == 5 ? ONE5STOPBITS : TWOSTOPBITS;
-    } else {
-        dcb.StopBits = ONESTOPBIT;
-    }
-    dcb.fParity = (settings.c_iflag & INPCK) ? 1 : 0;
-    dcb.fOutxCtsFlow = (settings.c_cflag & CRTSCTS) ? 1 : 0;
-    dcb.fRtsControl = (settings.c_cflag & CRTSCTS) ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
-    dcb.fOutX = (settings.c_iflag & IXON) ? 1 : 0;
-    dcb.fInX = (settings.c_iflag & IXOFF) ? 1 : 0;
-    dcb.XonChar = static_cast<char>(settings.c_cc[VSTART]);
-    dcb.XoffChar = static_cast<char>(settings.c_cc[VSTOP]);
-    return dcb;
+    if (settings.c_cflag & CSTOPB)
+        defaults.stopBits = defaults.dataBits == 5 ? SerialStopBits::OneAndHalf : SerialStopBits::Two;
+    else
+        defaults.stopBits = SerialStopBits::One;
+    defaults.ctsFlow = (settings.c_cflag & CRTSCTS) != 0;
+    defaults.xonXoff = (settings.c_iflag & IXON) != 0;
+    return defaults;
 }
 
-BOOL GetDefaultCommConfig(const char* name, COMMCONFIG* config, DWORD* size) {
-    if (name == nullptr || size == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (config == nullptr || *size < sizeof(COMMCONFIG)) {
-        *size = sizeof(COMMCONFIG);
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    auto node = IsComName(name) ? marquen::devices::ResolvePortName(name) : std::nullopt;
+bool ReadSerialDefaults(std::string_view name, SerialDefaults& defaults) {
+    auto node = IsComName(name) ? ResolvePortName(name) : std::nullopt;
     if (!node) {
         SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
+        return false;
     }
     int fd = ::open(node->c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         SetLastErrorFromErrno(errno);
-        return FALSE;
+        return false;
     }
     termios settings{};
     int result = ::tcgetattr(fd, &settings);
@@ -103,10 +90,10 @@ BOOL GetDefaultCommConfig(const char* name, COMMCONFIG* config, DWORD* size) {
     ::close(fd);
     if (result != 0) {
         SetLastErrorFromErrno(error);
-        return FALSE;
+        return false;
     }
-    *config = COMMCONFIG{};
-    config->dcb = DcbFromTermios(settings);
-    *size = sizeof(COMMCONFIG);
-    return TRUE;
+    defaults = SerialDefaultsFromTermios(settings);
+    return true;
 }
+
+}  // namespace marquen::devices

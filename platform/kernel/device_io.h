@@ -11,6 +11,7 @@
 // been taken by the device. One worker thread per device handle carries the
 // pending operations; it is ended and joined when the handle is closed.
 #include "kernel/sync.h"
+#include "win_bool.h"
 #include "win_types.h"
 
 #include <cstdint>

@@ -28,9 +28,8 @@ public:
     virtual bool IsWaitable() const { return false; }
     /// Would a wait by thread `threadId` be satisfied now?
     virtual bool IsSignalledFor(DWORD /*threadId*/) const { return false; }
-    /// Takes the signal for thread `threadId` (auto-reset, ownership). Returns
-    /// true when the object was abandoned by a thread that ended owning it.
-    virtual bool Acquire(DWORD /*threadId*/) { return false; }
+    /// Takes the signal for thread `threadId` (an auto-reset event clears).
+    virtual void Acquire(DWORD /*threadId*/) {}
 
     /// Called once when the last handle goes, outside every kernel lock.
     virtual void OnClose() {}

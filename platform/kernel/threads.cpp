@@ -1,6 +1,7 @@
 #include "kernel/threads.h"
 
 #include "kernel/handle_table.h"
+#include "kernel/last_error.h"
 
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -19,7 +20,7 @@ int NicenessFor(int priority) { return std::clamp(-priority * 5, -20, 19); }
 
 class ThreadObject final : public Object, public std::enable_shared_from_this<ThreadObject> {
 public:
-    ThreadObject(LPTHREAD_START_ROUTINE start, void* parameter, DWORD id)
+    ThreadObject(ThreadStartRoutine start, void* parameter, DWORD id)
         : m_start(start), m_parameter(parameter), m_id(id) {}
 
     ~ThreadObject() override {
@@ -38,11 +39,7 @@ public:
     bool IsWaitable() const override { return true; }
     bool IsSignalledFor(DWORD) const override { return m_ended; }
 
-    DWORD Id() const { return m_id; }
-
     // All of the following with SignalLock() held.
-    DWORD ExitCode() const { return m_ended ? m_exitCode : STILL_ACTIVE; }
-    int Priority() const { return m_priority; }
     void SetPriority(int priority) {
         m_priority = priority;
         if (m_systemThreadId != 0) {
@@ -79,15 +76,14 @@ private:
                 ApplyPriority(m_systemThreadId, m_priority);
             }
         }
-        DWORD result = m_start(m_parameter);
+        m_start(m_parameter);
         std::lock_guard guard(SignalLock());
-        m_exitCode = result;
         m_ended = true;
         m_systemThreadId = 0;
         NotifyWaiters(*this);
     }
 
-    const LPTHREAD_START_ROUTINE m_start;
+    const ThreadStartRoutine m_start;
     void* const m_parameter;
     const DWORD m_id;
     std::thread m_thread;  // set once, by the thread that starts it, under SignalLock()
@@ -96,7 +92,6 @@ private:
     int m_priority = THREAD_PRIORITY_NORMAL;
     pid_t m_systemThreadId = 0;
     bool m_ended = false;
-    DWORD m_exitCode = STILL_ACTIVE;
 };
 
 std::shared_ptr<ThreadObject> LookupThreadLocked(HANDLE handle) {
@@ -108,18 +103,14 @@ std::shared_ptr<ThreadObject> LookupThreadLocked(HANDLE handle) {
 }
 
 }  // namespace
-}  // namespace marquen::kernel
 
-using namespace marquen::kernel;
-
-HANDLE CreateThread(void* securityAttributes, size_t /*stackSize*/, LPTHREAD_START_ROUTINE start, void* parameter,
-                    DWORD creationFlags, DWORD* threadId) {
-    if (securityAttributes != nullptr || start == nullptr || (creationFlags & ~CREATE_SUSPENDED) != 0) {
+HANDLE CreateThread(ThreadStartRoutine start, void* parameter, bool suspended) {
+    if (start == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
     auto thread = std::make_shared<ThreadObject>(start, parameter, NewThreadId());
-    if (creationFlags & CREATE_SUSPENDED) {
+    if (suspended) {
         std::lock_guard guard(SignalLock());
         thread->SetSuspended();
     }
@@ -127,7 +118,7 @@ HANDLE CreateThread(void* securityAttributes, size_t /*stackSize*/, LPTHREAD_STA
     if (handle == nullptr) {
         return nullptr;
     }
-    if (!(creationFlags & CREATE_SUSPENDED)) {
+    if (!suspended) {
         try {
             std::lock_guard guard(SignalLock());
             thread->Start();
@@ -136,9 +127,6 @@ HANDLE CreateThread(void* securityAttributes, size_t /*stackSize*/, LPTHREAD_STA
             SetLastErrorFromErrno(error.code().value());
             return nullptr;
         }
-    }
-    if (threadId != nullptr) {
-        *threadId = thread->Id();
     }
     return handle;
 }
@@ -157,40 +145,16 @@ DWORD ResumeThread(HANDLE handle) {
     }
 }
 
-BOOL SetThreadPriority(HANDLE handle, int priority) {
+bool SetThreadPriority(HANDLE handle, int priority) {
     std::lock_guard guard(SignalLock());
     auto thread = LookupThreadLocked(handle);
     if (!thread) {
-        return FALSE;
+        return false;
     }
     thread->SetPriority(priority);
-    return TRUE;
-}
-
-int GetThreadPriority(HANDLE handle) {
-    std::lock_guard guard(SignalLock());
-    auto thread = LookupThreadLocked(handle);
-    return thread ? thread->Priority() : THREAD_PRIORITY_ERROR_RETURN;
-}
-
-BOOL GetExitCodeThread(HANDLE handle, DWORD* exitCode) {
-    if (exitCode == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    std::lock_guard guard(SignalLock());
-    auto thread = LookupThreadLocked(handle);
-    if (!thread) {
-        return FALSE;
-    }
-    *exitCode = thread->ExitCode();
-    return TRUE;
-}
-
-DWORD GetThreadId(HANDLE handle) {
-    std::lock_guard guard(SignalLock());
-    auto thread = LookupThreadLocked(handle);
-    return thread ? thread->Id() : 0;
+    return true;
 }
 
 DWORD GetCurrentThreadId() { return CurrentThreadId(); }
+
+}  // namespace marquen::kernel

@@ -115,26 +115,16 @@ DWORD Load(Tree& tree);
 /// ERROR_REGISTRY_CORRUPT, ERROR_CANTWRITE, ERROR_NOT_ENOUGH_MEMORY.
 DWORD Update(const std::function<DWORD(Tree&)>& edit);
 
-// One-step calls, each one Load or Update, in the shape self-registration
-// code uses. A bad path or name gives ERROR_BADKEY or ERROR_INVALID_PARAMETER.
+// One-step calls, each one Load or Update. Anything more (several keys, removal,
+// enumeration) is one Update or Load on the tree. A bad path or name gives
+// ERROR_BADKEY or ERROR_INVALID_PARAMETER.
 
-/// Creates the key and every missing key above it.
-DWORD CreateKey(std::string_view path);
 /// Sets a value (name "" = default), creating the key as needed.
 DWORD SetValue(std::string_view path, std::string_view name, std::string_view data);
 /// ERROR_FILE_NOT_FOUND when the key or the value is absent.
 DWORD QueryValue(std::string_view path, std::string_view name, std::string& data);
 /// ERROR_SUCCESS when the key exists, else ERROR_FILE_NOT_FOUND.
 DWORD OpenKey(std::string_view path);
-/// ERROR_FILE_NOT_FOUND when the key or the value is absent.
-DWORD DeleteValue(std::string_view path, std::string_view name);
-/// Removes a key without subkeys; ERROR_ACCESS_DENIED when it has some,
-/// ERROR_FILE_NOT_FOUND when absent.
-DWORD DeleteKey(std::string_view path);
-/// Removes a key with everything below it; ERROR_FILE_NOT_FOUND when absent.
-DWORD DeleteTree(std::string_view path);
-/// Names of the key's subkeys in name order ("" lists the root's).
-DWORD EnumKeys(std::string_view path, std::vector<std::string>& names);
 
 /// Account of the calling thread's last failure ("cannot write ...: No space
 /// left on device", "... line 7: value outside a key"); empty after success.

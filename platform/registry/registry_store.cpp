@@ -207,15 +207,6 @@ bool IsValidValueName(std::string_view name) {
 
 }  // namespace
 
-DWORD CreateKey(std::string_view path) {
-    if (!IsValidKeyPath(path))
-        return BadPath(path);
-    return Update([&](Tree& tree) {
-        tree.Create(path);
-        return ERROR_SUCCESS;
-    });
-}
-
 DWORD SetValue(std::string_view path, std::string_view name, std::string_view data) {
     if (!IsValidKeyPath(path))
         return BadPath(path);
@@ -251,55 +242,6 @@ DWORD OpenKey(std::string_view path) {
         return rc;
     if (!tree.Find(path))
         return Fail(ERROR_FILE_NOT_FOUND, "no key " + std::string(path));
-    return Succeed();
-}
-
-DWORD DeleteValue(std::string_view path, std::string_view name) {
-    if (!IsValidKeyPath(path))
-        return BadPath(path);
-    return Update([&](Tree& tree) {
-        Key* key = tree.Find(path);
-        if (!key || !key->RemoveValue(name))
-            return Fail(ERROR_FILE_NOT_FOUND, "no value \"" + std::string(name) + "\" in " + std::string(path));
-        return ERROR_SUCCESS;
-    });
-}
-
-DWORD DeleteKey(std::string_view path) {
-    if (!IsValidKeyPath(path))
-        return BadPath(path);
-    return Update([&](Tree& tree) {
-        Key* key = tree.Find(path);
-        if (!key)
-            return Fail(ERROR_FILE_NOT_FOUND, "no key " + std::string(path));
-        if (!key->Children().empty())
-            return Fail(ERROR_ACCESS_DENIED, "key " + std::string(path) + " has subkeys");
-        tree.Remove(path);
-        return ERROR_SUCCESS;
-    });
-}
-
-DWORD DeleteTree(std::string_view path) {
-    if (!IsValidKeyPath(path))
-        return BadPath(path);
-    return Update([&](Tree& tree) {
-        if (!tree.Remove(path))
-            return Fail(ERROR_FILE_NOT_FOUND, "no key " + std::string(path));
-        return ERROR_SUCCESS;
-    });
-}
-
-DWORD EnumKeys(std::string_view path, std::vector<std::string>& names) {
-    names.clear();
-    Tree tree;
-    if (DWORD rc = Load(tree); rc != ERROR_SUCCESS)
-        return rc;
-    const Key* key = path.empty() ? &tree.Root() : tree.Find(path);
-    if (!key)
-        return path.empty() || IsValidKeyPath(path) ? Fail(ERROR_FILE_NOT_FOUND, "no key " + std::string(path))
-                                                    : BadPath(path);
-    for (const auto& child : key->Children())
-        names.push_back(child->Name());
     return Succeed();
 }
 

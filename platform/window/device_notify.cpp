@@ -1,11 +1,13 @@
 #include "window/device_notify.h"
 
+#include "kernel/last_error.h"
 #include "window/window_internal.h"
 
 #include <cstddef>
 #include <cstring>
 #include <map>
 
+namespace marquen::window {
 namespace {
 
 struct Registration {
@@ -55,15 +57,15 @@ HDEVNOTIFY RegisterDeviceNotification(HWND window, const void* filter, DWORD fla
     return reinterpret_cast<HDEVNOTIFY>(id << 2);
 }
 
-BOOL UnregisterDeviceNotification(HDEVNOTIFY registration) {
+bool UnregisterDeviceNotification(HDEVNOTIFY registration) {
     RegistrationTable& table = Table();
     std::lock_guard guard(table.lock);
     if (table.registrations.erase(reinterpret_cast<uintptr_t>(registration) >> 2) == 0 ||
         (reinterpret_cast<uintptr_t>(registration) & 3) != 0) {
         SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+        return false;
     }
-    return TRUE;
+    return true;
 }
 
 unsigned BroadcastDeviceChange(WPARAM event, const DEV_BROADCAST_HDR* record) {
@@ -95,11 +97,12 @@ unsigned BroadcastDeviceChange(WPARAM event, const DEV_BROADCAST_HDR* record) {
     }
     unsigned posted = 0;
     for (HWND window : targets) {
-        BOOL ok = record == nullptr
-                      ? PostMessage(window, WM_DEVICECHANGE, event, 0)
-                      : marquen::window::PostMessageWithPayload(window, WM_DEVICECHANGE, event,
-                                                                std::make_shared<std::vector<uint8_t>>(copy));
+        bool ok = record == nullptr ? PostMessage(window, WM_DEVICECHANGE, event, 0)
+                                    : PostMessageWithPayload(window, WM_DEVICECHANGE, event,
+                                                             std::make_shared<std::vector<uint8_t>>(copy));
         if (ok) ++posted;  // windows destroyed meanwhile are skipped
     }
     return posted;
 }
+
+}  // namespace marquen::window

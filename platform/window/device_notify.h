@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+namespace marquen::window {
+
 using HDEVNOTIFY = void*;
 
 /// A class identifier, laid out as the component layer's GUID (16 bytes:
@@ -70,11 +72,13 @@ static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE) == 32);
 /// class is ignored). Null with ERROR_INVALID_WINDOW_HANDLE or
 /// ERROR_INVALID_PARAMETER. Any thread.
 HDEVNOTIFY RegisterDeviceNotification(HWND window, const void* filter, DWORD flags);
-/// Ends a registration. FALSE with ERROR_INVALID_HANDLE if unknown.
-BOOL UnregisterDeviceNotification(HDEVNOTIFY registration);
+/// Ends a registration. False with ERROR_INVALID_HANDLE if unknown.
+bool UnregisterDeviceNotification(HDEVNOTIFY registration);
 /// Posts WM_DEVICECHANGE(event, copy of `record`) to every registered window
 /// whose filter matches the record (all registered windows for a null
 /// record, then with lParam 0). Records larger than
 /// DEVICE_BROADCAST_MAX_SIZE or smaller than their header are refused.
 /// Returns how many windows it was posted to. Any thread.
 unsigned BroadcastDeviceChange(WPARAM event, const DEV_BROADCAST_HDR* record);
+
+}  // namespace marquen::window

@@ -1,7 +1,8 @@
-// Per-thread message queues: posting, cross-thread sends, timers, retrieval,
-// dispatch and the wake descriptor.
+// Per-thread message queues: posting, timers, retrieval, dispatch and the
+// wake descriptor.
 #include "window/window_internal.h"
 
+#include "kernel/last_error.h"
 #include "kernel/threads.h"
 
 #include <sys/epoll.h>
@@ -42,8 +43,7 @@ void CloseQueueDescriptors(ThreadQueue& queue) {
 }
 
 // The thread's queue and its end: windows of an ending thread are retired
-// without WM_DESTROY (the thread can no longer run their procedures), and
-// senders still waiting on it are released with a failure.
+// without WM_DESTROY (the thread can no longer run their procedures).
 struct QueueHolder {
     std::shared_ptr<ThreadQueue> queue;
     ~QueueHolder() {
@@ -51,95 +51,42 @@ struct QueueHolder {
         for (auto& record : WindowsOfThread(queue->threadId)) {
             RetireWindow(record);
         }
-        std::deque<std::shared_ptr<SentMessage>> unanswered;
-        {
-            std::lock_guard guard(queue->lock);
-            queue->dead = true;
-            queue->posted.clear();
-            queue->timers.clear();
-            unanswered.swap(queue->sent);
-            queue->lastRetrievedPayload.reset();
-            CloseQueueDescriptors(*queue);
-        }
-        for (auto& message : unanswered) {
-            std::lock_guard guard(message->sender->lock);
-            message->done = true;
-            message->failed = true;
-            message->sender->changed.notify_all();
-        }
+        std::lock_guard guard(queue->lock);
+        queue->dead = true;
+        queue->posted.clear();
+        queue->timers.clear();
+        queue->lastRetrievedPayload.reset();
+        CloseQueueDescriptors(*queue);
     }
 };
 
 thread_local QueueHolder t_queue;
 
-bool Matches(uintptr_t windowId, UINT message, HWND filter, UINT first, UINT last) {
-    if (filter != nullptr && IdOfHandle(filter) != windowId) return false;
-    if ((first != 0 || last != 0) && (message < first || message > last)) return false;
-    return true;
-}
-
-// Handles every message sent to the calling thread's windows from other
-// threads, answering each sender.
-void HandleSentMessages(ThreadQueue& queue) {
-    for (;;) {
-        std::shared_ptr<SentMessage> message;
-        {
-            std::lock_guard guard(queue.lock);
-            if (queue.sent.empty()) return;
-            message = queue.sent.front();
-            queue.sent.pop_front();
-        }
-        LRESULT result = 0;
-        bool handled = false;
-        DWORD saved = GetLastError();
-        if (auto record = FindWindowRecord(HandleOfId(message->windowId))) {
-            result = CallProcedure(record, message->message, message->wParam, message->lParam);
-            handled = true;
-        }
-        SetLastError(saved);
-        std::lock_guard guard(message->sender->lock);
-        message->done = true;
-        message->failed = !handled;
-        message->result = result;
-        message->sender->changed.notify_all();
-    }
-}
-
 // One message for the caller, or false. Posted messages with a sequence
 // above `sequenceLimit` and timers due after `timerCutoff` are left for later.
-bool Retrieve(ThreadQueue& queue, MSG* out, HWND filter, UINT first, UINT last, bool remove,
-              uint64_t sequenceLimit, Clock::time_point timerCutoff) {
-    HandleSentMessages(queue);
+bool Retrieve(ThreadQueue& queue, MSG* out, uint64_t sequenceLimit, Clock::time_point timerCutoff) {
     std::lock_guard guard(queue.lock);
-    for (auto it = queue.posted.begin(); it != queue.posted.end(); ++it) {
-        if (it->sequence > sequenceLimit) break;
-        if (!Matches(it->windowId, it->message, filter, first, last)) continue;
-        *out = MSG{HandleOfId(it->windowId), it->message, it->wParam, it->lParam, it->time};
-        if (remove) {
-            queue.lastRetrievedPayload = std::move(it->payload);
-            queue.posted.erase(it);
-        } else {
-            queue.lastRetrievedPayload = it->payload;
-        }
+    if (!queue.posted.empty() && queue.posted.front().sequence <= sequenceLimit) {
+        PostedMessage& first = queue.posted.front();
+        *out = MSG{HandleOfId(first.windowId), first.message, first.wParam, first.lParam, first.time};
+        queue.lastRetrievedPayload = std::move(first.payload);
+        queue.posted.pop_front();
         return true;
     }
     Timer* dueFirst = nullptr;
     for (Timer& timer : queue.timers) {
-        if (timer.due <= timerCutoff && Matches(timer.windowId, WM_TIMER, filter, first, last) &&
-            (dueFirst == nullptr || timer.due < dueFirst->due)) {
+        if (timer.due <= timerCutoff && (dueFirst == nullptr || timer.due < dueFirst->due)) {
             dueFirst = &timer;
         }
     }
     if (dueFirst == nullptr) return false;
     *out = MSG{HandleOfId(dueFirst->windowId), WM_TIMER, dueFirst->id, 0, MessageTime()};
-    if (remove) {
-        // Keep the timer's phase; ticks missed while nobody pumped are lost
-        // rather than delivered in a burst.
-        Clock::time_point now = Clock::now();
-        auto periods = (now - dueFirst->due) / dueFirst->period + 1;
-        dueFirst->due += dueFirst->period * periods;
-        queue.RearmTimer();
-    }
+    // Keep the timer's phase; ticks missed while nobody pumped are lost
+    // rather than delivered in a burst.
+    Clock::time_point now = Clock::now();
+    auto periods = (now - dueFirst->due) / dueFirst->period + 1;
+    dueFirst->due += dueFirst->period * periods;
+    queue.RearmTimer();
     return true;
 }
 
@@ -176,7 +123,7 @@ std::shared_ptr<ThreadQueue> CurrentQueue() {
         return t_queue.queue;
     }
     auto queue = std::make_shared<ThreadQueue>();
-    queue->threadId = GetCurrentThreadId();
+    queue->threadId = kernel::GetCurrentThreadId();
     queue->eventFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     queue->timerFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
     queue->epollFd = ::epoll_create1(EPOLL_CLOEXEC);
@@ -196,22 +143,18 @@ std::shared_ptr<ThreadQueue> CurrentQueue() {
     return queue;
 }
 
-}  // namespace marquen::window
-
-using namespace marquen::window;
-
 namespace {
 
-BOOL Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam, std::shared_ptr<std::vector<uint8_t>> payload) {
+bool Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam, std::shared_ptr<std::vector<uint8_t>> payload) {
     auto record = FindWindowRecord(window);
     if (!record) {
-        return FALSE;
+        return false;
     }
     ThreadQueue& queue = *record->queue;
     std::lock_guard guard(queue.lock);
     if (queue.dead || !record->alive) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
+        return false;
     }
     if (payload) {
         lParam = reinterpret_cast<LPARAM>(payload->data());
@@ -219,92 +162,20 @@ BOOL Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam, std::shared_p
     queue.posted.push_back(
         PostedMessage{record->id, message, wParam, lParam, MessageTime(), queue.nextSequence++, std::move(payload)});
     queue.Signal();
-    return TRUE;
+    return true;
 }
 
 }  // namespace
 
-BOOL marquen::window::PostMessageWithPayload(HWND window, UINT message, WPARAM wParam,
-                                             std::shared_ptr<std::vector<uint8_t>> payload) {
+bool PostMessageWithPayload(HWND window, UINT message, WPARAM wParam, std::shared_ptr<std::vector<uint8_t>> payload) {
     return Post(window, message, wParam, 0, std::move(payload));
 }
 
-BOOL PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+bool PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return Post(window, message, wParam, lParam, nullptr);
 }
 
-LRESULT SendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    DWORD_PTR result = 0;
-    SendMessageTimeout(window, message, wParam, lParam, SMTO_NORMAL, SEND_MESSAGE_TIMEOUT_MS, &result);
-    return static_cast<LRESULT>(result);
-}
-
-LRESULT SendMessageTimeout(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT /*flags*/, UINT timeout,
-                           DWORD_PTR* result) {
-    if (result != nullptr) *result = 0;
-    auto record = FindWindowRecord(window);
-    if (!record) {
-        return 0;
-    }
-    if (record->threadId == GetCurrentThreadId()) {
-        LRESULT answer = CallProcedure(record, message, wParam, lParam);
-        if (result != nullptr) *result = static_cast<DWORD_PTR>(answer);
-        return 1;
-    }
-    auto self = CurrentQueue();
-    if (!self) {
-        return 0;
-    }
-    auto sent = std::make_shared<SentMessage>(SentMessage{record->id, message, wParam, lParam, self});
-    ThreadQueue& target = *record->queue;
-    {
-        std::lock_guard guard(target.lock);
-        if (target.dead || !record->alive) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return 0;
-        }
-        target.sent.push_back(sent);
-        target.Signal();
-    }
-    const bool forever = timeout == INFINITE;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : timeout);
-    std::unique_lock lock(self->lock);
-    while (!sent->done) {
-        if (!self->sent.empty()) {
-            // Another thread sends to us while we wait: answer it, or two
-            // threads sending to each other would both wait out the time-out.
-            lock.unlock();
-            HandleSentMessages(*self);
-            lock.lock();
-            continue;
-        }
-        if (!forever && Clock::now() >= deadline) break;
-        if (forever) {
-            self->changed.wait(lock);
-        } else {
-            self->changed.wait_until(lock, deadline);
-        }
-    }
-    if (!sent->done) {
-        lock.unlock();
-        std::lock_guard guard(target.lock);
-        std::erase(target.sent, sent);
-        SetLastError(ERROR_TIMEOUT);
-        return 0;
-    }
-    if (sent->failed) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
-    if (result != nullptr) *result = static_cast<DWORD_PTR>(sent->result);
-    return 1;
-}
-
-UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, void* timerProcMustBeNull) {
-    if (timerProcMustBeNull != nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse) {
     auto record = FindWindowRecord(window);
     if (!record) {
         return 0;
@@ -331,10 +202,10 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, void* timerProcMustBeNu
     return id == 0 ? 1 : id;
 }
 
-BOOL KillTimer(HWND window, UINT_PTR id) {
+bool KillTimer(HWND window, UINT_PTR id) {
     auto record = FindWindowRecord(window);
     if (!record) {
-        return FALSE;
+        return false;
     }
     ThreadQueue& queue = *record->queue;
     std::lock_guard guard(queue.lock);
@@ -342,30 +213,18 @@ BOOL KillTimer(HWND window, UINT_PTR id) {
     queue.RearmTimer();
     if (removed == 0) {
         SetLastError(ERROR_NOT_FOUND);
-        return FALSE;
+        return false;
     }
-    return TRUE;
+    return true;
 }
 
-BOOL PeekMessage(MSG* message, HWND window, UINT first, UINT last, UINT remove) {
+bool GetMessageTimeout(MSG* message, DWORD milliseconds) {
     if (message == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+        return false;
     }
     auto queue = CurrentQueue();
-    if (!queue) return FALSE;
-    return Retrieve(*queue, message, window, first, last, (remove & PM_REMOVE) != 0, UINT64_MAX, Clock::now())
-               ? TRUE
-               : FALSE;
-}
-
-BOOL GetMessageTimeout(MSG* message, HWND window, UINT first, UINT last, DWORD milliseconds) {
-    if (message == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    auto queue = CurrentQueue();
-    if (!queue) return FALSE;
+    if (!queue) return false;
     const bool forever = milliseconds == INFINITE;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : milliseconds);
     for (;;) {
@@ -374,15 +233,15 @@ BOOL GetMessageTimeout(MSG* message, HWND window, UINT first, UINT last, DWORD m
             std::lock_guard guard(queue->lock);
             generation = queue->generation;
         }
-        if (Retrieve(*queue, message, window, first, last, true, UINT64_MAX, Clock::now())) {
-            return TRUE;
+        if (Retrieve(*queue, message, UINT64_MAX, Clock::now())) {
+            return true;
         }
         std::unique_lock lock(queue->lock);
-        if (queue->generation != generation || !queue->sent.empty()) continue;
+        if (queue->generation != generation) continue;
         Clock::time_point now = Clock::now();
         if (!forever && now >= deadline) {
             SetLastError(ERROR_TIMEOUT);
-            return FALSE;
+            return false;
         }
         Clock::time_point wakeAt = forever ? Clock::time_point::max() : deadline;
         for (const Timer& timer : queue->timers) {
@@ -402,7 +261,7 @@ LRESULT DispatchMessage(const MSG* message) {
     DWORD saved = GetLastError();
     auto record = FindWindowRecord(message->hwnd);
     SetLastError(saved);
-    if (!record || record->threadId != GetCurrentThreadId()) {
+    if (!record || record->threadId != kernel::GetCurrentThreadId()) {
         return 0;
     }
     return CallProcedure(record, message->message, message->wParam, message->lParam);
@@ -426,14 +285,16 @@ unsigned PumpPendingMessages() {
     const Clock::time_point cutoff = Clock::now();
     unsigned dispatched = 0;
     MSG message;
-    while (Retrieve(*queue, &message, nullptr, 0, 0, true, sequenceLimit, cutoff)) {
+    while (Retrieve(*queue, &message, sequenceLimit, cutoff)) {
         DispatchMessage(&message);
         ++dispatched;
     }
     std::lock_guard guard(queue->lock);
-    if (!queue->posted.empty() || !queue->sent.empty()) {
+    if (!queue->posted.empty()) {
         queue->Signal();  // left for the next round
     }
     queue->RearmTimer();
     return dispatched;
 }
+
+}  // namespace marquen::window

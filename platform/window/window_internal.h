@@ -23,14 +23,11 @@ struct ThreadQueue;
 
 struct WindowRecord {
     uintptr_t id = 0;
-    std::string className;
     std::string title;
-    WNDPROC procedure = nullptr;
-    DWORD style = 0;
+    WindowProcedure procedure;
     DWORD threadId = 0;
     std::shared_ptr<ThreadQueue> queue;
     std::atomic<bool> alive{true};
-    std::atomic<LONG_PTR> userData{0};
     // Both GUARDED_BY(queue->lock).
     int runningCalls = 0;      // calls of the procedure in progress
     bool destroying = false;   // WM_DESTROY under way
@@ -48,18 +45,6 @@ struct PostedMessage {
     std::shared_ptr<std::vector<uint8_t>> payload;
 };
 
-struct SentMessage {
-    uintptr_t windowId;
-    UINT message;
-    WPARAM wParam;
-    LPARAM lParam;
-    std::shared_ptr<ThreadQueue> sender;
-    // GUARDED_BY(sender->lock).
-    bool done = false;
-    bool failed = false;
-    LRESULT result = 0;
-};
-
 struct Timer {
     uintptr_t windowId;
     UINT_PTR id;
@@ -70,10 +55,9 @@ struct Timer {
 struct ThreadQueue {
     DWORD threadId = 0;
     std::mutex lock;
-    std::condition_variable changed;  // something was queued, sent, answered or re-timed
+    std::condition_variable changed;  // something was queued or re-timed, or a call ended
     // All GUARDED_BY(lock).
     std::deque<PostedMessage> posted;
-    std::deque<std::shared_ptr<SentMessage>> sent;
     std::vector<Timer> timers;
     uint64_t nextSequence = 1;
     uint64_t generation = 0;
@@ -115,7 +99,7 @@ void RetireWindow(const std::shared_ptr<WindowRecord>& record);
 LRESULT CallProcedure(const std::shared_ptr<WindowRecord>& record, UINT message, WPARAM wParam, LPARAM lParam);
 
 /// Posts with bytes that the queue keeps alive for lParam.
-BOOL PostMessageWithPayload(HWND window, UINT message, WPARAM wParam, std::shared_ptr<std::vector<uint8_t>> payload);
+bool PostMessageWithPayload(HWND window, UINT message, WPARAM wParam, std::shared_ptr<std::vector<uint8_t>> payload);
 
 DWORD MessageTime();
 

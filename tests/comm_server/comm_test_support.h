@@ -35,6 +35,9 @@ namespace comm_testing {
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<uint8_t>;
 using std::chrono::milliseconds;
+using marquen::kernel::GetCurrentThreadId;
+using marquen::window::MessageQueueWakeFd;
+using marquen::window::PumpPendingMessages;
 
 /// Generous bounds: the machines that run the suite are shared and slow.
 constexpr int kEventWaitMs = 10000;

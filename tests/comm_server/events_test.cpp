@@ -14,6 +14,7 @@
 #include <thread>
 
 using namespace comm_testing;
+using namespace marquen::window;
 
 namespace {
 
@@ -254,7 +255,7 @@ TEST_F(Events, DestroyingAnOpenObjectEndsItsThreadsAndDropsItsMessages) {
     Printer().SendGarbage(3);
     ASSERT_TRUE(PrinterSent(3));
     // Released from another thread, with the port open and a block posted.
-    HWND window = FindWindow(nullptr, kQuorlinkWindowTitle);
+    HWND window = FindWindow(kQuorlinkWindowTitle);
     ASSERT_NE(window, nullptr);
     void* block = std::malloc(4);
     std::memcpy(block, "abcd", 4);

@@ -212,7 +212,7 @@ TEST_F(Port, PortListsComeFromTheSpooler) {
         ASSERT_EQ(SafeArrayGetElement(list.parray, &i, &name), S_OK);
         names.push_back(Bstr::Adopt(name).Utf8());
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"COM7", "COM3", "COM2"})) << "in the spooler's order";
+    EXPECT_EQ(names, (std::vector<std::string>{"COM7", "COM3", "COM2"})) << "in the port map's order";
     VariantClear(&list);
     ASSERT_EQ(m_comm->GetLptPorts(&list, &count), S_OK);
     ASSERT_EQ(count, 1);
@@ -236,7 +236,7 @@ TEST_F(Port, PortListsComeFromTheSpooler) {
     EXPECT_EQ(count, 0);
     EXPECT_EQ(untouched.vt, VT_I4);
     EXPECT_EQ(untouched.lVal, 1234);
-    // Without both kinds the spooler is asked each time: a new port shows.
+    // Without both kinds the port map is read each time: a new port shows.
     WriteMap("LPT2=/dev/null\nCOM4=/dev/null\n");
     ASSERT_EQ(other->GetComPorts(&list, &count), S_OK);
     EXPECT_EQ(count, 1);

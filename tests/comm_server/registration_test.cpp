@@ -25,6 +25,17 @@ std::string Value(const std::string& key, const std::string& name = "") {
 
 bool KeyExists(const std::string& key) { return registry::OpenKey(key) == ERROR_SUCCESS; }
 
+std::vector<std::string> SubkeysOf(const std::string& path) {
+    registry::Tree tree;
+    std::vector<std::string> names;
+    EXPECT_EQ(registry::Load(tree), ERROR_SUCCESS);
+    if (const registry::Key* key = tree.Find(path)) {
+        for (const auto& child : key->Children())
+            names.push_back(child->Name());
+    }
+    return names;
+}
+
 class Registration : public ::testing::Test {
 protected:
     void SetUp() override { setenv("XDG_CONFIG_HOME", m_dir.path().c_str(), 1); }
@@ -68,9 +79,7 @@ TEST_F(Registration, WritesTheClassProgIdsAndTypeLibrary) {
     EXPECT_EQ(Value(kClassKey + "\\InprocServer32"), canonical);
     EXPECT_EQ(Value(kClassKey + "\\InprocServer32", "ThreadingModel"), "Apartment");
     ASSERT_TRUE(KeyExists(kClassKey + "\\Programmable"));
-    std::vector<std::string> below;
-    registry::EnumKeys(kClassKey + "\\Programmable", below);
-    EXPECT_TRUE(below.empty());
+    EXPECT_TRUE(SubkeysOf(kClassKey + "\\Programmable").empty());
 
     const std::string library = "TypeLib\\" + GuidToString(LIBID_QUORLINKLib) + "\\1.0";
     EXPECT_EQ(Value(library), "Quorlink 1.0 Type Library");
@@ -79,11 +88,10 @@ TEST_F(Registration, WritesTheClassProgIdsAndTypeLibrary) {
     EXPECT_EQ(Value("Interface\\" + GuidToString(DIID__ICommunicationEvents)), "_ICommunicationEvents");
 
     // Registering again makes Programmable afresh and keeps everything else.
-    ASSERT_EQ(registry::CreateKey(kClassKey + "\\Programmable\\Stale"), ERROR_SUCCESS);
+    ASSERT_EQ(registry::SetValue(kClassKey + "\\Programmable\\Stale", "", "x"), ERROR_SUCCESS);
+    ASSERT_FALSE(SubkeysOf(kClassKey + "\\Programmable").empty());
     ASSERT_EQ(Regsvr(), 0);
-    below.clear();
-    registry::EnumKeys(kClassKey + "\\Programmable", below);
-    EXPECT_TRUE(below.empty());
+    EXPECT_TRUE(SubkeysOf(kClassKey + "\\Programmable").empty());
     EXPECT_EQ(Value(kClassKey + "\\ProgID"), "Quorlink.Communication.1");
 }
 

@@ -560,7 +560,7 @@ TEST_F(ComTypeLibraryRegistration, KeysWrittenAndRemoved) {
     constexpr GUID libid = {0x11112222, 0x3333, 0x4444, {0x55, 0x55, 0x66, 0x66, 0x77, 0x77, 0x88, 0x88}};
     const InterfaceDescription* interfaces[] = {&kMeterDescription};
     TypeLibraryDescription library = {"TESTLib", libid, 1, 0, 0x409, "Test 1.0 Type Library", interfaces, {}};
-    ASSERT_EQ(registry::CreateKey("TypeLib\\{00000000-0000-0000-0000-00000000ABCD}\\1.0"), ERROR_SUCCESS);
+    ASSERT_EQ(registry::SetValue("TypeLib\\{00000000-0000-0000-0000-00000000ABCD}\\1.0", "", "another"), ERROR_SUCCESS);
 
     ASSERT_EQ(RegisterTypeLib(library, "/opt/test/libtest.so"), S_OK);
     std::string lib = "TypeLib\\" + GuidToString(libid) + "\\1.0";

@@ -1,6 +1,7 @@
 // Object identity: the free-threaded marshaler aggregated by an object,
 // marshaling through a stream, counted references, apartments per thread.
 #include "com/com.h"
+#include "com/com_object.h"
 
 #include <gtest/gtest.h>
 
@@ -197,6 +198,63 @@ TEST(ComApartment, CountsInitialisationsPerThread) {
     EXPECT_FALSE(CoIsInitialized());
     CoUninitialize();  // unmatched: ignored
     EXPECT_FALSE(CoIsInitialized());
+}
+
+// The one helper every component object's IUnknown comes from.
+constexpr IID IID_ITestOther = {0x1B2C3D4E, 0x0003, 0x0004, {1, 2, 3, 4, 5, 6, 7, 9}};
+struct ITestOther : IUnknown {
+    static constexpr IID iid() { return IID_ITestOther; }
+};
+
+class Counted final : public marquen::com::ComObject<Counted, marquen::com::OwnReferenceCount, ITestThing, ITestOther> {
+public:
+    explicit Counted(std::atomic<int>& alive) : m_alive(alive) { ++m_alive; }
+    ~Counted() override { --m_alive; }
+    LONG Answer() override { return 42; }
+
+private:
+    std::atomic<int>& m_alive;
+};
+
+TEST(ComObjectHelper, AnswersItsInterfacesWithOneIdentityAndDeletesAtTheLastRelease) {
+    std::atomic<int> alive{0};
+    auto* object = new Counted(alive);
+    void* unknown = nullptr;
+    void* thing = nullptr;
+    void* other = nullptr;
+    ASSERT_EQ(object->QueryInterface(IID_IUnknown, &unknown), S_OK);
+    ASSERT_EQ(object->QueryInterface(IID_ITestThing, &thing), S_OK);
+    ASSERT_EQ(object->QueryInterface(IID_ITestOther, &other), S_OK);
+    EXPECT_EQ(unknown, static_cast<ITestThing*>(object)) << "IUnknown is the first interface";
+    EXPECT_EQ(thing, static_cast<ITestThing*>(object));
+    EXPECT_EQ(other, static_cast<ITestOther*>(object));
+    void* none = &alive;
+    EXPECT_EQ(object->QueryInterface(IID_IMarshal, &none), E_NOINTERFACE);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(object->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+
+    EXPECT_EQ(static_cast<ITestOther*>(other)->Release(), 3u);
+    EXPECT_EQ(static_cast<ITestThing*>(thing)->Release(), 2u);
+    EXPECT_EQ(static_cast<IUnknown*>(unknown)->Release(), 1u);
+    EXPECT_EQ(alive.load(), 1);
+    EXPECT_EQ(object->Release(), 0u);
+    EXPECT_EQ(alive.load(), 0);
+}
+
+TEST(ComObjectHelper, ModuleLockCountCountsLocksAndDeletesNothing) {
+    std::atomic<long> locks{0};
+    class Factory final
+        : public marquen::com::ComObject<Factory, marquen::com::ModuleLockCount<std::atomic<long>>, IClassFactory> {
+    public:
+        explicit Factory(std::atomic<long>& counter) : ComObject(counter) {}
+        HRESULT CreateInstance(IUnknown*, REFIID, void**) override { return E_NOTIMPL; }
+        HRESULT LockServer(BOOL) override { return S_OK; }
+    } factory(locks);
+    void* answered = nullptr;
+    ASSERT_EQ(factory.QueryInterface(IID_IClassFactory, &answered), S_OK);
+    EXPECT_EQ(locks.load(), 1);
+    static_cast<IClassFactory*>(answered)->Release();
+    EXPECT_EQ(locks.load(), 0);
 }
 
 }  // namespace

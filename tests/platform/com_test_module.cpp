@@ -2,6 +2,8 @@
 // serves TestCounter objects, and answers DllCanUnloadNow from its counts.
 #include "com_test_module.h"
 
+#include "com/com_object.h"
+#include "com/entry_guard.h"
 #include "com/server_exports.h"
 #include "registry/registry.h"
 
@@ -46,60 +48,25 @@ public:
         return S_OK;
     }
 
+    /// The marshaler this object aggregates (IMarshal).
+    HRESULT QueryAggregated(REFIID riid, void** ppv) {
+        if (IsEqualIID(riid, IID_IMarshal) && m_marshaler)
+            return m_marshaler->QueryInterface(riid, ppv);
+        return E_NOINTERFACE;
+    }
+
 private:
-    class InnerUnknown final : public IUnknown {
-    public:
-        explicit InnerUnknown(TestCounter& owner) : m_owner(owner) {}
-        HRESULT QueryInterface(REFIID riid, void** ppv) override {
-            if (!ppv)
-                return E_POINTER;
-            *ppv = nullptr;
-            if (IsEqualIID(riid, IID_IUnknown))
-                *ppv = static_cast<IUnknown*>(this);
-            else if (IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, ITestCounter::iid()))
-                *ppv = static_cast<ITestCounter*>(&m_owner);
-            else if (IsEqualIID(riid, IID_IMarshal) && m_owner.m_marshaler)
-                return m_owner.m_marshaler->QueryInterface(riid, ppv);
-            else
-                return E_NOINTERFACE;
-            static_cast<IUnknown*>(*ppv)->AddRef();
-            return S_OK;
-        }
-        ULONG AddRef() override { return ++m_references; }
-        ULONG Release() override {
-            ULONG left = --m_references;
-            if (left == 0)
-                delete &m_owner;
-            return left;
-        }
-
-    private:
-        TestCounter& m_owner;
-        std::atomic<ULONG> m_references{1};
-    };
-
-    InnerUnknown m_inner{*this};
+    marquen::com::NonDelegatingUnknown<TestCounter, ITestCounter, IDispatch> m_inner{*this};
     IUnknown* m_outer;
     IUnknown* m_marshaler = nullptr;
     LONG m_value = 0;
 };
 
-class Factory final : public IClassFactory {
+// The factory is static; it counts as a lock while referenced.
+class Factory final
+    : public marquen::com::ComObject<Factory, marquen::com::ModuleLockCount<std::atomic<long>>, IClassFactory> {
 public:
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    // The factory is static; it counts as a lock while referenced.
-    ULONG AddRef() override { return static_cast<ULONG>(++g_locks); }
-    ULONG Release() override { return static_cast<ULONG>(--g_locks); }
+    Factory() : ComObject(g_locks) {}
 
     HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         if (!ppv)
@@ -131,36 +98,45 @@ std::string ClassKey() { return "CLSID\\" + GuidToString(CLSID_TestCounter); }
 
 }  // namespace
 
-HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
-    if (!ppv)
-        return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualCLSID(clsid, CLSID_TestCounter))
-        return CLASS_E_CLASSNOTAVAILABLE;
-    return g_factory.QueryInterface(riid, ppv);
-}
-
-HRESULT DllCanUnloadNow() { return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE; }
-
-HRESULT DllRegisterServer() {
-    namespace registry = marquen::registry;
-    std::string path = ModuleFileName(reinterpret_cast<const void*>(&DllRegisterServer));
-    if (path.empty())
-        return E_UNEXPECTED;
-    DWORD rc = registry::Update([&](registry::Tree& tree) {
-        registry::Key* key = tree.Create(ClassKey());
-        key->SetValue("", "TestCounter Class");
-        registry::Key& server = key->Child("InprocServer32");
-        server.SetValue("", path);
-        server.SetValue("ThreadingModel", "Apartment");
-        return ERROR_SUCCESS;
+HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) noexcept {
+    return marquen::com::GuardedCall([&]() -> HRESULT {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (!IsEqualCLSID(clsid, CLSID_TestCounter))
+            return CLASS_E_CLASSNOTAVAILABLE;
+        return g_factory.QueryInterface(riid, ppv);
     });
-    return HRESULT_FROM_WIN32(rc);
 }
 
-HRESULT DllUnregisterServer() {
-    DWORD rc = marquen::registry::DeleteTree(ClassKey());
-    return rc == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(rc);
+HRESULT DllCanUnloadNow() noexcept { return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE; }
+
+HRESULT DllRegisterServer() noexcept {
+    return marquen::com::GuardedCall([&]() -> HRESULT {
+        namespace registry = marquen::registry;
+        std::string path = ModuleFileName(reinterpret_cast<const void*>(&DllRegisterServer));
+        if (path.empty())
+            return E_UNEXPECTED;
+        DWORD rc = registry::Update([&](registry::Tree& tree) {
+            registry::Key* key = tree.Create(ClassKey());
+            key->SetValue("", "TestCounter Class");
+            registry::Key& server = key->Child("InprocServer32");
+            server.SetValue("", path);
+            server.SetValue("ThreadingModel", "Apartment");
+            return ERROR_SUCCESS;
+        });
+        return HRESULT_FROM_WIN32(rc);
+    });
+}
+
+HRESULT DllUnregisterServer() noexcept {
+    return marquen::com::GuardedCall([&]() -> HRESULT {
+        DWORD rc = marquen::registry::Update([](marquen::registry::Tree& tree) {
+            tree.Remove(ClassKey());
+            return ERROR_SUCCESS;
+        });
+        return HRESULT_FROM_WIN32(rc);
+    });
 }
 
 // Live objects, for the tests to watch unloading.

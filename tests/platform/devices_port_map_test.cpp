@@ -1,5 +1,4 @@
 #include "devices/port_map.h"
-#include "devices/spooler_ports.h"
 #include "devices_test_support.h"
 #include "diagnostics/diagnostics.h"
 
@@ -118,54 +117,6 @@ TEST(DevicesPortMap, FileLocationFollowsXdgThenHome) {
     EXPECT_EQ(PortMapFilePath(), std::filesystem::path("/home/someone/.config/quorlink/ports"));
     environment.Set("QUORLINK_PORT_MAP", "/etc/my-ports");
     EXPECT_EQ(PortMapFilePath(), std::filesystem::path("/etc/my-ports"));
-}
-
-TEST(DevicesSpooler, ListsComAndLptNamesInMapOrderAtBothLevels) {
-    ScopedEnvironment environment;
-    TempDir folder;
-    devices_testing::UsePortMap(environment, folder,
-                                "COM1=/dev/ttyS0\nLPT1=/dev/usb/lp0\nAUX1=/dev/ttyS9\ncom2=/dev/ttyUSB0\n");
-    DWORD needed = 0, returned = 7;
-    EXPECT_FALSE(EnumPorts(nullptr, 2, nullptr, 0, &needed, &returned));
-    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-    EXPECT_EQ(returned, 0u);
-    ASSERT_GT(needed, 3 * sizeof(PORT_INFO_2));
-    std::vector<BYTE> small(needed - 1);
-    EXPECT_FALSE(EnumPorts(nullptr, 2, small.data(), needed - 1, &needed, &returned));
-
-    std::unique_ptr<BYTE[]> buffer(new BYTE[needed]);
-    ASSERT_TRUE(EnumPorts(nullptr, 2, buffer.get(), needed, &needed, &returned));
-    ASSERT_EQ(returned, 3u);
-    auto* ports = reinterpret_cast<PORT_INFO_2*>(buffer.get());
-    EXPECT_STREQ(ports[0].pPortName, "COM1");
-    EXPECT_STREQ(ports[1].pPortName, "LPT1");
-    EXPECT_STREQ(ports[2].pPortName, "COM2");
-    EXPECT_STREQ(ports[1].pMonitorName, "Local Port");
-    EXPECT_STREQ(ports[2].pDescription, "/dev/ttyUSB0");
-    EXPECT_EQ(ports[0].fPortType, PORT_TYPE_WRITE | PORT_TYPE_READ);
-    for (DWORD i = 0; i < returned; ++i) {  // every string inside the buffer
-        EXPECT_GE(reinterpret_cast<BYTE*>(ports[i].pDescription), buffer.get());
-        EXPECT_LT(reinterpret_cast<BYTE*>(ports[i].pDescription), buffer.get() + needed);
-    }
-
-    ASSERT_FALSE(EnumPorts(nullptr, 1, nullptr, 0, &needed, &returned));
-    std::unique_ptr<BYTE[]> names(new BYTE[needed]);
-    ASSERT_TRUE(EnumPorts(nullptr, 1, names.get(), needed, &needed, &returned));
-    EXPECT_STREQ(reinterpret_cast<PORT_INFO_1*>(names.get())[2].pName, "COM2");
-
-    EXPECT_FALSE(EnumPorts("\\\\server", 2, nullptr, 0, &needed, &returned));
-    EXPECT_FALSE(EnumPorts(nullptr, 3, nullptr, 0, &needed, &returned));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-}
-
-TEST(DevicesSpooler, NoPortsMeansSizeZero) {
-    ScopedEnvironment environment;
-    TempDir folder;
-    devices_testing::UsePortMap(environment, folder, "# nothing\n");
-    DWORD needed = 99, returned = 99;
-    EXPECT_TRUE(EnumPorts(nullptr, 2, nullptr, 0, &needed, &returned));
-    EXPECT_EQ(needed, 0u);
-    EXPECT_EQ(returned, 0u);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "devices/serial_config.h"
 #include "devices_test_support.h"
+#include "kernel/last_error.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,11 @@
 #include <unistd.h>
 
 using devices_testing::ScopedEnvironment;
+using marquen::devices::ReadSerialDefaults;
+using marquen::devices::SerialDefaults;
+using marquen::devices::SerialDefaultsFromTermios;
+using marquen::devices::SerialParity;
+using marquen::devices::SerialStopBits;
 using testing_support::TempDir;
 
 namespace {
@@ -46,45 +52,41 @@ TEST(DevicesSerialConfig, ReadsTheLineSettingsOfTheMappedNode) {
     pty.Configure(B9600, CS8 | CSTOPB | CRTSCTS, IXON);
     devices_testing::UsePortMap(environment, folder, "COM3=" + pty.path + "\n");
 
-    COMMCONFIG config;
-    DWORD size = sizeof config;
-    ASSERT_TRUE(GetDefaultCommConfig("com3", &config, &size)) << GetLastError();
-    EXPECT_EQ(config.dcb.BaudRate, 9600u);
-    EXPECT_EQ(config.dcb.ByteSize, 8);
-    EXPECT_EQ(config.dcb.Parity, NOPARITY);
-    EXPECT_EQ(config.dcb.StopBits, TWOSTOPBITS);
-    EXPECT_EQ(config.dcb.fOutxCtsFlow, 1u);
-    EXPECT_EQ(config.dcb.fOutX, 1u);
-    EXPECT_EQ(config.dcb.fInX, 0u);
-    EXPECT_EQ(config.dcb.fOutxDsrFlow, 0u);
+    SerialDefaults defaults;
+    ASSERT_TRUE(ReadSerialDefaults("com3", defaults)) << GetLastError();
+    EXPECT_EQ(defaults.baudRate, 9600u);
+    EXPECT_EQ(defaults.dataBits, 8);
+    EXPECT_EQ(defaults.parity, SerialParity::None);
+    EXPECT_EQ(defaults.stopBits, SerialStopBits::Two);
+    EXPECT_TRUE(defaults.ctsFlow);
+    EXPECT_TRUE(defaults.xonXoff);
 
     pty.Configure(B115200, CS8, IXOFF);
-    ASSERT_TRUE(GetDefaultCommConfig("COM3:", &config, &size));
-    EXPECT_EQ(config.dcb.BaudRate, 115200u);
-    EXPECT_EQ(config.dcb.StopBits, ONESTOPBIT);
-    EXPECT_EQ(config.dcb.fOutxCtsFlow, 0u);
-    EXPECT_EQ(config.dcb.fOutX, 0u);
-    EXPECT_EQ(config.dcb.fInX, 1u);
+    ASSERT_TRUE(ReadSerialDefaults("COM3:", defaults));
+    EXPECT_EQ(defaults.baudRate, 115200u);
+    EXPECT_EQ(defaults.stopBits, SerialStopBits::One);
+    EXPECT_FALSE(defaults.ctsFlow);
+    EXPECT_FALSE(defaults.xonXoff);  // input flow control alone is not XON/XOFF output
 }
 
 TEST(DevicesSerialConfig, ByteSizeParityAndStopBitsOfATermios) {
     termios settings{};
     settings.c_cflag = CS7 | PARENB | PARODD | CSTOPB;
     cfsetospeed(&settings, B19200);  // the speed lives in c_cflag too
-    DCB dcb = DcbFromTermios(settings);
-    EXPECT_EQ(dcb.BaudRate, 19200u);
-    EXPECT_EQ(dcb.ByteSize, 7);
-    EXPECT_EQ(dcb.Parity, ODDPARITY);
-    EXPECT_EQ(dcb.StopBits, TWOSTOPBITS);
+    SerialDefaults defaults = SerialDefaultsFromTermios(settings);
+    EXPECT_EQ(defaults.baudRate, 19200u);
+    EXPECT_EQ(defaults.dataBits, 7);
+    EXPECT_EQ(defaults.parity, SerialParity::Odd);
+    EXPECT_EQ(defaults.stopBits, SerialStopBits::Two);
     settings.c_cflag = CS5 | PARENB | CSTOPB;
-    dcb = DcbFromTermios(settings);
-    EXPECT_EQ(dcb.ByteSize, 5);
-    EXPECT_EQ(dcb.Parity, EVENPARITY);
-    EXPECT_EQ(dcb.StopBits, ONE5STOPBITS);  // what a UART sends for "two" with five bits
+    defaults = SerialDefaultsFromTermios(settings);
+    EXPECT_EQ(defaults.dataBits, 5);
+    EXPECT_EQ(defaults.parity, SerialParity::Even);
+    EXPECT_EQ(defaults.stopBits, SerialStopBits::OneAndHalf);  // what a UART sends for "two" with five bits
     settings.c_cflag = CS6 | PARENB | CMSPAR | PARODD;
-    dcb = DcbFromTermios(settings);
-    EXPECT_EQ(dcb.ByteSize, 6);
-    EXPECT_EQ(dcb.Parity, MARKPARITY);
+    defaults = SerialDefaultsFromTermios(settings);
+    EXPECT_EQ(defaults.dataBits, 6);
+    EXPECT_EQ(defaults.parity, SerialParity::Mark);
 }
 
 TEST(DevicesSerialConfig, FailuresSayWhy) {
@@ -92,20 +94,15 @@ TEST(DevicesSerialConfig, FailuresSayWhy) {
     TempDir folder;
     devices_testing::UsePortMap(environment, folder,
                                 "COM1=/dev/null\nCOM2=" + (folder / "gone").string() + "\nLPT1=/dev/null\n");
-    COMMCONFIG config;
-    DWORD size = sizeof config;
-    EXPECT_FALSE(GetDefaultCommConfig("COM9", &config, &size));
+    SerialDefaults defaults;
+    EXPECT_FALSE(ReadSerialDefaults("COM9", defaults));
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-    EXPECT_FALSE(GetDefaultCommConfig("LPT1", &config, &size));  // not a serial port
+    EXPECT_FALSE(ReadSerialDefaults("LPT1", defaults));  // not a serial port
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-    EXPECT_FALSE(GetDefaultCommConfig("COM2", &config, &size));
+    EXPECT_FALSE(ReadSerialDefaults("COM2", defaults));
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-    EXPECT_FALSE(GetDefaultCommConfig("COM1", &config, &size));  // no terminal
+    EXPECT_FALSE(ReadSerialDefaults("COM1", defaults));  // no terminal
     EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
-    size = 4;
-    EXPECT_FALSE(GetDefaultCommConfig("COM1", &config, &size));
-    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-    EXPECT_EQ(size, sizeof(COMMCONFIG));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "kernel/kernel.h"
+#include "kernel/timed_mutex.h"
 
 #include <gtest/gtest.h>
 
@@ -62,10 +63,10 @@ TEST(KernelWaits, WaitAnyGivesLowestSignalledIndexAndTakesOnlyThatOne) {
     Handle a(CreateEvent(nullptr, FALSE, FALSE, nullptr));
     Handle b(CreateEvent(nullptr, FALSE, TRUE, nullptr));
     Handle c(CreateEvent(nullptr, FALSE, TRUE, nullptr));
-    HANDLE all[] = {a, b, c};
-    EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, 0), WAIT_OBJECT_0 + 1);
-    EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, 0), WAIT_OBJECT_0 + 2);
-    EXPECT_EQ(WaitForMultipleObjects(3, all, FALSE, 0), WAIT_TIMEOUT);
+    const HANDLE all[] = {a, b, c};
+    EXPECT_EQ(WaitForAnyObject(all, 0), WAIT_OBJECT_0 + 1);
+    EXPECT_EQ(WaitForAnyObject(all, 0), WAIT_OBJECT_0 + 2);
+    EXPECT_EQ(WaitForAnyObject(all, 0), WAIT_TIMEOUT);
 }
 
 TEST(KernelWaits, WaitAnyWakesWhenAnotherThreadSignals) {
@@ -75,8 +76,8 @@ TEST(KernelWaits, WaitAnyWakesWhenAnotherThreadSignals) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         SetEvent(data);
     });
-    HANDLE both[] = {stop, data};
-    EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, kLongWait), WAIT_OBJECT_0 + 1);
+    const HANDLE both[] = {stop, data};
+    EXPECT_EQ(WaitForAnyObject(both, kLongWait), WAIT_OBJECT_0 + 1);
     signaller.join();
 }
 
@@ -85,22 +86,6 @@ TEST(KernelWaits, TimeOutIsNotShorterThanAsked) {
     auto start = Clock::now();
     EXPECT_EQ(WaitForSingleObject(event, 60), WAIT_TIMEOUT);
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(60));
-}
-
-TEST(KernelWaits, WaitAllNeedsEveryObjectAndTakesThemTogether) {
-    Handle a(CreateEvent(nullptr, FALSE, TRUE, nullptr));
-    Handle b(CreateEvent(nullptr, FALSE, FALSE, nullptr));
-    HANDLE both[] = {a, b};
-    EXPECT_EQ(WaitForMultipleObjects(2, both, TRUE, 20), WAIT_TIMEOUT);
-    // The partial wait did not consume a's signal.
-    SetEvent(b);
-    EXPECT_EQ(WaitForMultipleObjects(2, both, TRUE, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_TIMEOUT);
-    EXPECT_EQ(WaitForSingleObject(b, 0), WAIT_TIMEOUT);
-
-    HANDLE twice[] = {a, a};
-    EXPECT_EQ(WaitForMultipleObjects(2, twice, TRUE, 0), WAIT_FAILED);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
 TEST(KernelWaits, BadHandlesAndCountsFail) {
@@ -113,9 +98,9 @@ TEST(KernelWaits, BadHandlesAndCountsFail) {
     EXPECT_EQ(WaitForSingleObject(nullptr, 0), WAIT_FAILED);
 
     std::vector<HANDLE> many(MAXIMUM_WAIT_OBJECTS + 1, nullptr);
-    EXPECT_EQ(WaitForMultipleObjects(static_cast<DWORD>(many.size()), many.data(), FALSE, 0), WAIT_FAILED);
+    EXPECT_EQ(WaitForAnyObject(many, 0), WAIT_FAILED);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(WaitForMultipleObjects(0, many.data(), FALSE, 0), WAIT_FAILED);
+    EXPECT_EQ(WaitForAnyObject(std::span<const HANDLE>(), 0), WAIT_FAILED);
 
     // A new handle never reuses the value of a closed one.
     HANDLE fresh = CreateEvent(nullptr, TRUE, TRUE, nullptr);
@@ -133,67 +118,27 @@ TEST(KernelWaits, CloseWhileAnotherThreadWaitsDoesNotCrash) {
     EXPECT_EQ(result.load(), WAIT_TIMEOUT);  // the wait kept the object alive until its end
 }
 
-TEST(KernelMutex, TimedLockAcrossThreads) {
-    Handle mutex(CreateMutex(nullptr, TRUE, nullptr));
-    ASSERT_NE(mutex.value, nullptr);
-    // Recursion by the owner.
-    EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
-
-    std::atomic<DWORD> first{0}, second{0};
+TEST(KernelTimedRecursiveMutex, RecursiveForHolderAndTimedForOthers) {
+    marquen::kernel::TimedRecursiveMutex mutex;
+    ASSERT_TRUE(mutex.try_lock_for(std::chrono::milliseconds(0)));
+    EXPECT_TRUE(mutex.try_lock_for(std::chrono::milliseconds(0)));  // again, by its holder
+    std::atomic<bool> timed{true}, later{false};
     std::atomic<bool> tried{false};
-    Handle released(CreateEvent(nullptr, TRUE, FALSE, nullptr));
     std::thread other([&] {
-        first = WaitForSingleObject(mutex, 50);
-        EXPECT_FALSE(ReleaseMutex(mutex));
-        EXPECT_EQ(GetLastError(), ERROR_NOT_OWNER);
+        timed = mutex.try_lock_for(std::chrono::milliseconds(30));
+        mutex.unlock();  // not held by this thread: gives up nothing
         tried = true;
-        second = WaitForSingleObject(mutex, kLongWait);
-        if (second == WAIT_OBJECT_0) ReleaseMutex(mutex);
+        later = mutex.try_lock_for(std::chrono::milliseconds(kLongWait));
+        if (later) mutex.unlock();
     });
     while (!tried) std::this_thread::yield();
-    EXPECT_EQ(first.load(), WAIT_TIMEOUT);
-    EXPECT_TRUE(ReleaseMutex(mutex));
-    // Still held once (recursion count 2 before).
+    mutex.unlock();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(second.load(), 0u);
-    EXPECT_TRUE(ReleaseMutex(mutex));
-    other.join();
-    EXPECT_EQ(second.load(), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
-    EXPECT_TRUE(ReleaseMutex(mutex));
-}
-
-TEST(KernelMutex, ThreadEndingWhileOwningLeavesItAbandoned) {
-    Handle mutex(CreateMutex(nullptr, FALSE, nullptr));
-    std::thread owner([&] { EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0); });
-    owner.join();
-    EXPECT_EQ(WaitForSingleObject(mutex, kLongWait), WAIT_ABANDONED_0);
-    // Taken now, and no longer abandoned for the next taker.
-    EXPECT_TRUE(ReleaseMutex(mutex));
-    EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
-    EXPECT_TRUE(ReleaseMutex(mutex));
-}
-
-TEST(KernelCriticalSection, RecursiveForHolderAndTimedForOthers) {
-    CRITICAL_SECTION section;
-    InitializeCriticalSection(&section);
-    EnterCriticalSection(&section);
-    EXPECT_TRUE(TryEnterCriticalSection(&section));
-    std::atomic<BOOL> timed{TRUE}, later{FALSE};
-    std::atomic<bool> tried{false};
-    std::thread other([&] {
-        timed = EnterCriticalSectionTimeout(&section, 30);
-        tried = true;
-        later = EnterCriticalSectionTimeout(&section, kLongWait);
-        if (later) LeaveCriticalSection(&section);
-    });
-    while (!tried) std::this_thread::yield();
-    LeaveCriticalSection(&section);
-    LeaveCriticalSection(&section);
+    EXPECT_FALSE(later.load()) << "still held once";
+    mutex.unlock();
     other.join();
     EXPECT_FALSE(timed.load());
     EXPECT_TRUE(later.load());
-    DeleteCriticalSection(&section);
 }
 
 }  // namespace

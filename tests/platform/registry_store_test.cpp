@@ -46,7 +46,11 @@ TEST_F(RegistryStore, ValuesPersistAcrossReopenAndIgnoreCase) {
 
     ASSERT_EQ(registry::SetValue("CLSID\\{ABC}\\InprocServer32", "", "/usr/lib/libx.so"), ERROR_SUCCESS);
     ASSERT_EQ(registry::SetValue("CLSID\\{ABC}\\InprocServer32", "ThreadingModel", "Apartment"), ERROR_SUCCESS);
-    ASSERT_EQ(registry::CreateKey("CLSID\\{ABC}\\Programmable"), ERROR_SUCCESS);
+    ASSERT_EQ(registry::Update([](registry::Tree& tree) {
+                  tree.Create("CLSID\\{ABC}\\Programmable");
+                  return ERROR_SUCCESS;
+              }),
+              ERROR_SUCCESS);
 
     // Every call reads the file afresh, so what another program wrote shows.
     std::string text = Text();
@@ -63,26 +67,34 @@ TEST_F(RegistryStore, ValuesPersistAcrossReopenAndIgnoreCase) {
 
     // Replace by a differently cased name keeps the first spelling.
     ASSERT_EQ(registry::SetValue("clsid\\{abc}", "", "Communication Class"), ERROR_SUCCESS);
+    registry::Tree tree;
+    ASSERT_EQ(registry::Load(tree), ERROR_SUCCESS);
+    ASSERT_EQ(tree.Root().Children().size(), 1u);
+    EXPECT_EQ(tree.Root().Children()[0]->Name(), "CLSID");
+    const registry::Key* key = tree.Find("CLSID\\{ABC}");
+    ASSERT_NE(key, nullptr);
     std::vector<std::string> names;
-    ASSERT_EQ(registry::EnumKeys("", names), ERROR_SUCCESS);
-    EXPECT_EQ(names, std::vector<std::string>{"CLSID"});
-    ASSERT_EQ(registry::EnumKeys("CLSID\\{ABC}", names), ERROR_SUCCESS);
+    for (const auto& child : key->Children())
+        names.push_back(child->Name());
     EXPECT_EQ(names, (std::vector<std::string>{"InprocServer32", "Programmable"}));
 }
 
-TEST_F(RegistryStore, DeletingValuesKeysAndTrees) {
+TEST_F(RegistryStore, RemovingValuesAndTrees) {
     ASSERT_EQ(registry::SetValue("Quorlink.Communication\\CLSID", "", "{ABC}"), ERROR_SUCCESS);
-    ASSERT_EQ(registry::SetValue("Quorlink.Communication\\CurVer", "", "Quorlink.Communication.1"), ERROR_SUCCESS);
     ASSERT_EQ(registry::SetValue("Quorlink.Communication", "Extra", "x"), ERROR_SUCCESS);
-
-    EXPECT_EQ(registry::DeleteValue("Quorlink.Communication", "Extra"), ERROR_SUCCESS);
-    EXPECT_EQ(registry::DeleteValue("Quorlink.Communication", "Extra"), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(registry::DeleteKey("Quorlink.Communication"), ERROR_ACCESS_DENIED) << "it has subkeys";
-    EXPECT_EQ(registry::DeleteKey("Quorlink.Communication\\CurVer"), ERROR_SUCCESS);
-    EXPECT_EQ(registry::DeleteKey("Quorlink.Communication\\CurVer"), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(registry::DeleteTree("Quorlink.Communication"), ERROR_SUCCESS);
+    ASSERT_EQ(registry::SetValue("Keep", "", "me"), ERROR_SUCCESS);
+    EXPECT_EQ(registry::Update([](registry::Tree& tree) {
+                  return tree.Find("Quorlink.Communication")->RemoveValue("Extra") ? ERROR_SUCCESS : ERROR_NOT_FOUND;
+              }),
+              ERROR_SUCCESS);
+    std::string value;
+    EXPECT_EQ(registry::QueryValue("Quorlink.Communication", "Extra", value), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(registry::Update([](registry::Tree& tree) {
+                  return tree.Remove("quorlink.communication") ? ERROR_SUCCESS : ERROR_NOT_FOUND;
+              }),
+              ERROR_SUCCESS);
     EXPECT_EQ(registry::OpenKey("Quorlink.Communication\\CLSID"), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(registry::DeleteTree("Quorlink.Communication"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(registry::OpenKey("Keep"), ERROR_SUCCESS) << "other keys stay";
 }
 
 TEST_F(RegistryStore, InvalidPathsAndValuesAreRefused) {
@@ -94,8 +106,8 @@ TEST_F(RegistryStore, InvalidPathsAndValuesAreRefused) {
     std::string deep = "K";
     for (size_t i = 1; i < registry::kMaxKeyDepth; ++i)
         deep += "\\K";
-    EXPECT_EQ(registry::CreateKey(deep), ERROR_SUCCESS);
-    EXPECT_EQ(registry::CreateKey(deep + "\\K"), ERROR_BADKEY);
+    EXPECT_EQ(registry::SetValue(deep, "", "x"), ERROR_SUCCESS);
+    EXPECT_EQ(registry::SetValue(deep + "\\K", "", "x"), ERROR_BADKEY);
 }
 
 TEST_F(RegistryStore, AwkwardTextSurvivesTheRoundTrip) {
@@ -144,7 +156,7 @@ TEST_F(RegistryStore, DamagedFileGivesAClearErrorAndIsNeverOverwritten) {
     EXPECT_NE(registry::LastErrorDetail().find(registry::StorePath().string()), std::string::npos);
     EXPECT_EQ(registry::SetValue("CLSID", "", "new"), ERROR_REGISTRY_CORRUPT);
     EXPECT_EQ(Text(), damaged) << "the user's file is left for repair";
-    EXPECT_EQ(registry::DeleteTree("CLSID"), ERROR_REGISTRY_CORRUPT);
+    EXPECT_EQ(registry::OpenKey("CLSID"), ERROR_REGISTRY_CORRUPT);
     EXPECT_EQ(Text(), damaged);
 }
 

@@ -8,6 +8,7 @@
 #include <thread>
 
 using namespace window_testing;
+using marquen::kernel::GetCurrentThreadId;
 
 namespace {
 

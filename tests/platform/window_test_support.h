@@ -16,6 +16,8 @@
 
 namespace window_testing {
 
+using namespace marquen::window;
+
 struct Received {
     UINT message;
     WPARAM wParam;
@@ -44,40 +46,27 @@ struct Recorder {
     }
 };
 
-inline LRESULT RecordingProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_CREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCT*>(lParam);
-        SetWindowLongPtr(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* recorder = reinterpret_cast<Recorder*>(GetWindowLongPtr(window, GWLP_USERDATA));
-    if (recorder == nullptr) return 0;
-    Received entry{message, wParam, lParam, GetCurrentThreadId(), {}};
-    if (message == 0x0219 && lParam != 0) {
+inline LRESULT Record(Recorder& recorder, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    Received entry{message, wParam, lParam, marquen::kernel::GetCurrentThreadId(), {}};
+    if (message == marquen::window::WM_DEVICECHANGE && lParam != 0) {
         auto* bytes = reinterpret_cast<const uint8_t*>(lParam);
         DWORD size;
         std::memcpy(&size, bytes, sizeof size);
         entry.record.assign(bytes, bytes + size);
     }
     {
-        std::lock_guard guard(recorder->lock);
-        recorder->received.push_back(entry);
+        std::lock_guard guard(recorder.lock);
+        recorder.received.push_back(entry);
     }
-    return recorder->onMessage ? recorder->onMessage(window, message, wParam, lParam) : 0;
+    return recorder.onMessage ? recorder.onMessage(window, message, wParam, lParam) : 0;
 }
 
-inline const char* TestClass() {
-    static const char* name = [] {
-        WNDCLASS windowClass{};
-        windowClass.lpfnWndProc = RecordingProcedure;
-        windowClass.lpszClassName = "MarquenTestWindow";
-        RegisterClass(&windowClass);
-        return "MarquenTestWindow";
-    }();
-    return name;
-}
-
-inline HWND MakeWindow(Recorder& recorder, const char* title = "test") {
-    return CreateWindowEx(0, TestClass(), title, WS_POPUP, 0, 0, 100, 100, nullptr, nullptr, nullptr, &recorder);
+inline HWND MakeWindow(Recorder& recorder, std::string_view title = "test") {
+    return marquen::window::CreateMessageWindow(
+        [&recorder](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+            return Record(recorder, window, message, wParam, lParam);
+        },
+        title);
 }
 
 /// Pumps the calling thread until `done` holds or `milliseconds` pass, the

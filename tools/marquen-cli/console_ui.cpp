@@ -3,12 +3,6 @@
 
 namespace cli {
 
-namespace {
-
-constexpr const char* kPageWindowClass = "MarquenCliDownloadPage";
-
-}  // namespace
-
 MessageAnswer ConsoleMessageBox::ShowMessage(const std::string& text, MessageButtons buttons, MessageIcon)
 {
     m_texts.push_back(text);
@@ -28,33 +22,25 @@ ConsolePageControls::ConsolePageControls(std::ostream& err) : m_err(err)
     m_texts[IDC_ERASE] = printer_strings::kErase;
     m_texts[IDC_UPLOAD] = printer_strings::kUpload;
     m_texts[IDC_DOWNLOAD] = printer_strings::kDownload;
-    // Once per process: the class outlives every window made from it.
-    static const bool registered = [] {
-        WNDCLASS windowClass{};
-        windowClass.lpfnWndProc = &ConsolePageControls::WindowProc;
-        windowClass.lpszClassName = kPageWindowClass;
-        return RegisterClass(&windowClass) != 0;
-    }();
-    (void)registered;
-    m_window = CreateWindowEx(0, kPageWindowClass, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-    if (m_window != nullptr)
-        SetWindowLongPtr(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    m_window = marquen::window::CreateMessageWindow(
+        [this](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+            return OnWindowMessage(window, message, wParam, lParam);
+        });
 }
 
 ConsolePageControls::~ConsolePageControls()
 {
     if (m_window != nullptr)
-        DestroyWindow(m_window);
+        marquen::window::DestroyWindow(m_window);
 }
 
-LRESULT ConsolePageControls::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT ConsolePageControls::OnWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    auto* self = reinterpret_cast<ConsolePageControls*>(GetWindowLongPtr(window, GWLP_USERDATA));
-    if (message == WM_TIMER && self != nullptr && self->m_page != nullptr) {
-        self->m_page->OnTimer(static_cast<unsigned>(wParam));
+    if (message == marquen::window::WM_TIMER && m_page != nullptr) {
+        m_page->OnTimer(static_cast<unsigned>(wParam));
         return 0;
     }
-    return DefWindowProc(window, message, wParam, lParam);
+    return marquen::window::DefWindowProc(window, message, wParam, lParam);
 }
 
 std::string ConsolePageControls::GetControlText(int nId)
@@ -76,13 +62,13 @@ void ConsolePageControls::SetProgressPos(int nPos)
 void ConsolePageControls::SetTimer(unsigned nId, unsigned nElapse)
 {
     if (m_window != nullptr)
-        ::SetTimer(m_window, nId, nElapse, nullptr);
+        marquen::window::SetTimer(m_window, nId, nElapse);
 }
 
 void ConsolePageControls::KillTimer(unsigned nId)
 {
     if (m_window != nullptr)
-        ::KillTimer(m_window, nId);
+        marquen::window::KillTimer(m_window, nId);
 }
 
 std::optional<std::string> ConsolePageControls::FieldText(int nId) const

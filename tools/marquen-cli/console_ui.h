@@ -80,7 +80,7 @@ public:
     std::optional<std::string> FieldText(int nId) const;
 
 private:
-    static LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT OnWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     std::ostream& m_err;
     CDownloadPage* m_page = nullptr;
