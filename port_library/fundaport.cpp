@@ -6,6 +6,7 @@
 // calls of another thread.
 #include "fundaport.h"
 
+#include "devices/port_lock.h"
 #include "kernel/sync.h"
 #include "parallel_port.h"
 #include "serial_port.h"
@@ -54,6 +55,8 @@ PortState& State() {
 
 void CloseDevice(HANDLE device) {
     if (device != nullptr) {
+        // The port is free for the next opener once the handle is closed.
+        marquen::devices::UnlockPortNode(DeviceHandleDescriptor(device));
         CloseHandle(device);
     }
 }

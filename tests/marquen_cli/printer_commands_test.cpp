@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -160,12 +161,21 @@ protected:
         WriteFileBytes(dir / "ports", Bytes(map.begin(), map.end()));
     }
 
-    RunResult Run(std::vector<std::string> args)
+    /// A run in the background; Finish collects it.
+    struct Started {
+        pid_t child = -1;
+        std::filesystem::path outPath;
+        std::filesystem::path errPath;
+    };
+    Started Spawn(std::vector<std::string> args)
     {
         static int number = 0;
         ++number;
-        std::filesystem::path outPath = dir / ("out-" + std::to_string(number));
-        std::filesystem::path errPath = dir / ("err-" + std::to_string(number));
+        Started started;
+        started.outPath = dir / ("out-" + std::to_string(number));
+        started.errPath = dir / ("err-" + std::to_string(number));
+        const std::filesystem::path& outPath = started.outPath;
+        const std::filesystem::path& errPath = started.errPath;
         args.insert(args.begin(), MARQUEN_CLI_PATH);
         pid_t child = ::fork();
         if (child == 0) {
@@ -181,12 +191,18 @@ protected:
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }
+        started.child = child;
+        return started;
+    }
+    RunResult Finish(const Started& started)
+    {
         RunResult result;
-        result.status = WaitForChild(child, kRunLimit);
-        result.out = Text(ReadFileBytes(outPath));
-        result.err = Text(ReadFileBytes(errPath));
+        result.status = WaitForChild(started.child, kRunLimit);
+        result.out = Text(ReadFileBytes(started.outPath));
+        result.err = Text(ReadFileBytes(started.errPath));
         return result;
     }
+    RunResult Run(std::vector<std::string> args) { return Finish(Spawn(std::move(args))); }
 
     /// A 64 x 40 bitmap with a pattern of dots.
     std::string WriteBitmap()
@@ -393,6 +409,44 @@ TEST_F(PrinterCommandsTest, WithoutTheServerRegistered)
     RunResult memory = Run({"memory", "--port", "COM7"});
     EXPECT_EQ(memory.status, 1);
     EXPECT_NE(memory.err.find("Failed to create ICommunication instance"), std::string::npos) << memory.err;
+}
+
+// Whether some program holds the advisory lock of the node at path.
+bool NodeLocked(const std::string& path)
+{
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    return locked;
+}
+
+TEST_F(PrinterCommandsTest, ASecondProgramIsRefusedThePortInUse)
+{
+    // The first download cannot end while the printer does not read: it
+    // holds the port until its write time-out.
+    StartPrinter({"--stall", "forever"});
+    std::string logo = WriteBitmap();
+    std::string big = (dir / "big.bmp").string();
+    ASSERT_EQ(Run({"convert", logo, big, "--type", "BITMAP", "--width", "1024", "--height", "512"}).status, 0);
+    Started first = Spawn({"download", big, "--logo", "4", "--port", "COM7", "--write-timeout", "8000"});
+    auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (!NodeLocked(printer->Path()) && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(NodeLocked(printer->Path()));
+
+    auto started = Clock::now();
+    RunResult second = Run({"memory", "--port", "COM7", "--printer-version", "1"});
+    EXPECT_EQ(second.status, 1);
+    EXPECT_EQ(second.err, "marquen-cli: the port COM7 is in use by another program\n");
+    EXPECT_EQ(second.out, "");
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(5));  // refused at once, not after a time-out
+
+    RunResult firstResult = Finish(first);
+    EXPECT_EQ(firstResult.status, 1);
+    // Free again once the first has ended.
+    EXPECT_FALSE(NodeLocked(printer->Path()));
 }
 
 }  // namespace
