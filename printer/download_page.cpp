@@ -130,7 +130,10 @@ CMarquenDoc* CDownloadPage::Document() const
 
 void CDownloadPage::OnInitDialog()
 {
-    Guarded([&] { RefreshMemory(); });
+    Guarded([&] {
+        if (!RefreshMemory())
+            ShowMessage(printer_strings::kCommunicationFailure);
+    });
     for (int n = 0; n < kLogoCount; ++n)
         m_controls.AddLogoNumber(std::to_string(n));
     m_controls.CheckRadioButton(IDC_X1H_X1W, IDC_X2H_X2W, IDC_X1H_X1W);
@@ -430,15 +433,20 @@ void CDownloadPage::OnPrint()
 
 void CDownloadPage::OnRefresh()
 {
-    Guarded([&] { RefreshMemory(); });
+    Guarded([&] {
+        if (!RefreshMemory())
+            ShowMessage(printer_strings::kCommunicationFailure);
+    });
 }
 
-void CDownloadPage::RefreshMemory()
+bool CDownloadPage::RefreshMemory()
 {
     WaitCursor wait(m_controls);
+    m_bMemoryReplyFailed = false;
     m_nTotalMemory = QueryTotalMemory();
     QueryLogoArea();
     QueryFreeLogoMemory();
+    return !m_bMemoryReplyFailed;
 }
 
 int CDownloadPage::QueryMemoryFigure(const Command& command, size_t nStepsByte, int nFieldId)
@@ -447,9 +455,17 @@ int CDownloadPage::QueryMemoryFigure(const Command& command, size_t nStepsByte, 
     if (m_app.m_nVersion == 0)
         return 0;
     Reply reply = RequestReply(Comm(), command);
-    if (!reply.Has(command.expectedReply))
+    if (!reply.Has(command.expectedReply)) {
+        m_bMemoryReplyFailed = true;
         return 0;
+    }
     int kbytes = reply.bytes[nStepsByte] * kMemoryStepKbytes;
+    // The logo area is part of the total memory: a larger figure is a reply
+    // shifted by stray bytes on the line (noise, the rest of an upload).
+    if (nFieldId == IDC_LOGO_AREA && m_nTotalMemory > 0 && kbytes > m_nTotalMemory) {
+        m_bMemoryReplyFailed = true;
+        return 0;
+    }
     m_controls.SetControlText(nFieldId, std::to_string(kbytes));
     return kbytes;
 }
@@ -462,17 +478,31 @@ int CDownloadPage::QueryTotalMemory()
 int CDownloadPage::QueryLogoArea()
 {
     // Only the middle byte of the three counts.
-    return QueryMemoryFigure(ReadLogoArea(), 1, IDC_LOGO_AREA);
+    m_nLogoArea = QueryMemoryFigure(ReadLogoArea(), 1, IDC_LOGO_AREA);
+    return m_nLogoArea;
 }
 
 void CDownloadPage::QueryFreeLogoMemory()
 {
     Reply reply = RequestReply(Comm(), ReadFreeLogoMemory());
-    if (!reply.bResult || reply.lRead <= 0)
+    if (!reply.bResult || reply.lRead <= 0) {
+        m_bMemoryReplyFailed = true;
         return;
-    // Text, ended by a 00 byte or by the reply's end.
+    }
+    // Text, ended by a 00 byte or by the reply's end: a decimal number of
+    // bytes. Anything else is not the printer's answer (noise on the line,
+    // bytes of an upload that was cut off) and is not shown as a figure.
     auto end = std::find(reply.bytes.begin(), reply.bytes.end(), uint8_t{0});
-    m_controls.SetControlText(IDC_FREE_MEMORY, std::string(reply.bytes.begin(), end));
+    std::string text(reply.bytes.begin(), end);
+    bool number = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    // At most 8 digits, so the value fits; it cannot exceed the logo area.
+    if (number && m_nLogoArea > 0 && std::stoll(text) > int64_t{m_nLogoArea} * 1024)
+        number = false;
+    if (!number) {
+        m_bMemoryReplyFailed = true;
+        return;
+    }
+    m_controls.SetControlText(IDC_FREE_MEMORY, text);
 }
 
 void CDownloadPage::OnSetup()
@@ -485,11 +515,16 @@ void CDownloadPage::OnSetup()
         WaitCursor wait(m_controls);
         int steps = std::clamp(dlg.m_nSize / kMemoryStepKbytes, 0, 255);
         Reply reply = RequestReply(Comm(), SetLogoArea(static_cast<uint8_t>(steps)));
+        bool shown = true;
         if (!reply.Has(1))
             ShowMessage(printer_strings::kCommunicationFailure);
         else if (reply.bytes[0] != kSetLogoAreaAccepted)
             ShowMessage(printer_strings::kPrinterReturnedError);
-        RefreshMemory();
+        else
+            shown = false;
+        // One message is enough when the command itself already failed.
+        if (!RefreshMemory() && !shown)
+            ShowMessage(printer_strings::kCommunicationFailure);
     });
 }
 

@@ -73,14 +73,17 @@ public:
     /// Progress of the transfer that button nButtonId (IDC_DOWNLOAD or
     /// IDC_UPLOAD) started; busy while nPercent is neither 0 nor 100.
     void OnTransferProgress(int nPercent, int nButtonId);
-    /// The three memory queries under the wait cursor.
-    void RefreshMemory();
+    /// The three memory queries under the wait cursor. False when a query got
+    /// no usable reply (the caller says so); its field is then left as it was.
+    bool RefreshMemory();
     /// Total memory in kbytes, shown in field 1060; 0 without a usable reply
     /// or with "Version" 0 (then nothing is sent).
     int QueryTotalMemory();
-    /// Logo area in kbytes, shown in field 1061; 0 as QueryTotalMemory.
+    /// Logo area in kbytes, shown in field 1061; 0 as QueryTotalMemory. A
+    /// figure above the total memory is no usable reply.
     int QueryLogoArea();
-    /// Free logo memory, shown as the printer's text in field 1068.
+    /// Free logo memory, shown as the printer's text in field 1068. Only a
+    /// decimal number counts, and none larger than the logo area.
     void QueryFreeLogoMemory();
 
     /// Whether a download's array is still held for the object's writer.
@@ -110,6 +113,11 @@ private:
     CMarquenApp& m_app;
     IDownloadPageControls& m_controls;
     IMemorySizeDlgRunner& m_memoryDialog;
+    /// Set by a memory query that got no usable reply since RefreshMemory
+    /// began.
+    bool m_bMemoryReplyFailed = false;
+    /// The logo area in kbytes from the last usable reply; 0 when unknown.
+    int m_nLogoArea = 0;
     /// The Define logo stream while the object writes it in packets.
     printer_commands::ByteArray m_transferArray;
     /// The first bytes of an answer to Upload, too few yet to tell it apart

@@ -314,6 +314,57 @@ TEST_F(PrinterCommandsTest, MemoryFiguresWithAndWithoutTheirQueries)
         << refused.err;
 }
 
+TEST_F(PrinterCommandsTest, AMemoryFigureIsPrintedOnlyWhenThePrinterGaveIt)
+{
+    const std::string failure = "The command has not been sent, there is communication failure.";
+    const std::string total = "total: 2048 kbytes\n";
+    const std::string area = "logo area: 256 kbytes\n";
+    const std::string free = "free: 262144 bytes\n";
+    // A reply missing: the failure, and no figure, since the others may be
+    // out of step.
+    for (const char* dropped : {"total-memory", "logo-area", "free-memory"}) {
+        StartPrinter({"--drop", dropped});
+        RunResult memory = Run({"memory", "--port", "COM7", "--printer-version", "1", "--read-timeout", "500"});
+        EXPECT_EQ(memory.status, 1) << dropped;
+        EXPECT_EQ(memory.out, "") << dropped;
+        EXPECT_NE(memory.err.find(failure), std::string::npos) << memory.err;
+    }
+
+    // Noise on the line: the true figures, or the failure and none.
+    StartPrinter({"--garbage", "3/20"});
+    for (int run = 0; run < 3; ++run) {
+        RunResult memory = Run({"memory", "--port", "COM7", "--printer-version", "1", "--read-timeout", "500"});
+        if (memory.status == 0) {
+            EXPECT_EQ(memory.out, total + area + free);
+        } else {
+            EXPECT_EQ(memory.status, 1);
+            EXPECT_EQ(memory.out, "");
+            EXPECT_NE(memory.err.find(failure), std::string::npos) << memory.err;
+        }
+    }
+}
+
+TEST_F(PrinterCommandsTest, MemoryAfterAnInterruptedUpload)
+{
+    // A logo whose answer takes seconds on a 9600 baud line.
+    StartPrinter({"--baud", "9600"});
+    std::string logo = WriteBitmap();
+    std::string big = (dir / "big.bmp").string();
+    ASSERT_EQ(Run({"convert", logo, big, "--type", "BITMAP", "--width", "256", "--height", "128"}).status, 0);
+    ASSERT_EQ(Run({"download", big, "--logo", "5", "--port", "COM7"}).status, 0);
+
+    Started upload = Spawn({"upload", (dir / "back.bmp").string(), "--logo", "5", "--port", "COM7"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ::kill(upload.child, SIGKILL);
+    Finish(upload);
+    // The printer goes on sending the rest of the logo.
+    RunResult memory = Run({"memory", "--port", "COM7", "--printer-version", "1", "--read-timeout", "500"});
+    EXPECT_EQ(memory.status, 1) << memory.out;
+    EXPECT_NE(memory.err.find("The command has not been sent, there is communication failure."), std::string::npos)
+        << memory.err;
+    EXPECT_EQ(memory.out, "");
+}
+
 TEST_F(PrinterCommandsTest, SizesThePrinterDoesNotOffer)
 {
     StartPrinter({"--total-memory", "512", "--logo-area", "128"});
@@ -348,7 +399,8 @@ TEST_F(PrinterCommandsTest, APrinterThatNeverAnswersDoesNotHangTheProgram)
 
     RunResult memory = Run({"memory", "--port", "COM7", "--printer-version", "0", "--read-timeout", "800"});
     EXPECT_EQ(memory.status, 1);
-    EXPECT_NE(memory.err.find("the printer did not answer"), std::string::npos) << memory.err;
+    EXPECT_NE(memory.err.find("The command has not been sent, there is communication failure."), std::string::npos)
+        << memory.err;
 
     std::string logo = WriteBitmap();
     RunResult download = Run({"download", logo, "--logo", "4", "--port", "COM7", "--read-timeout", "800"});

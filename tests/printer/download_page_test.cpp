@@ -348,7 +348,8 @@ TEST_F(DownloadPageTest, MemoryQueriesFollowTheVersionSetting)
     EXPECT_EQ(controls.texts[IDC_LOGO_AREA], "256");
     EXPECT_EQ(controls.texts[IDC_FREE_MEMORY], "77");
 
-    // No usable replies: fields unchanged, nothing shown, total 0.
+    // No usable replies: fields unchanged, total 0, and the failure said
+    // once.
     comm.ClearRecords();
     comm.NoReply();
     comm.Reply({0x00, 4});
@@ -358,6 +359,42 @@ TEST_F(DownloadPageTest, MemoryQueriesFollowTheVersionSetting)
     EXPECT_EQ(controls.texts[IDC_TOTAL_MEMORY], "2048");
     EXPECT_EQ(controls.texts[IDC_LOGO_AREA], "256");
     EXPECT_EQ(controls.texts[IDC_FREE_MEMORY], "77");
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{strings::kCommunicationFailure});
+}
+
+TEST_F(DownloadPageTest, RepliesNotOfTheirShapeAreNoFigures)
+{
+    app.m_nVersion = 1;
+    controls.texts[IDC_LOGO_AREA] = "old";
+    controls.texts[IDC_FREE_MEMORY] = "old";
+    // A reply shifted by a stray byte: the logo area read as 0x55 x 64
+    // kbytes, more than the whole memory; bytes of a picture as free memory.
+    comm.Reply({32});
+    comm.Reply({0x9C, 0x55, 0x04});
+    comm.Reply({'B', 'M', 0x3E, 0x02});
+    page.OnRefresh();
+    EXPECT_EQ(page.m_nTotalMemory, 2048);
+    EXPECT_EQ(controls.texts[IDC_LOGO_AREA], "old");
+    EXPECT_EQ(controls.texts[IDC_FREE_MEMORY], "old");
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{strings::kCommunicationFailure});
+
+    // Digits, but more free memory than the logo area holds.
+    messages.shown.clear();
+    comm.Reply({32});
+    comm.Reply({0x55, 4, 0x00});
+    comm.Reply({'9', '9', '9', '9', '9', '9', '9', 0x00});
+    page.OnRefresh();
+    EXPECT_EQ(controls.texts[IDC_LOGO_AREA], "256");
+    EXPECT_EQ(controls.texts[IDC_FREE_MEMORY], "old");
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{strings::kCommunicationFailure});
+
+    // Whole and sound: no message.
+    messages.shown.clear();
+    comm.Reply({32});
+    comm.Reply({0x55, 4, 0x00});
+    comm.Reply({'2', '6', '2', '1', '4', '4', 0x00, 0x00});
+    page.OnRefresh();
+    EXPECT_EQ(controls.texts[IDC_FREE_MEMORY], "262144");
     EXPECT_TRUE(messages.shown.empty());
 }
 
@@ -384,6 +421,9 @@ TEST_F(DownloadPageTest, SetupOffersTheSizesAndSetsTheLogoArea)
     memoryDialog.cancel = false;
     memoryDialog.choices = {std::nullopt, "320"};
     comm.Reply({0x06});
+    comm.Reply({32});               // the figures read again
+    comm.Reply({0x55, 5, 0x00});
+    comm.Reply({'8', 0x00});
     page.OnSetup();
     EXPECT_EQ(messages.Texts(), std::vector<std::string>{strings::kSelectMemorySize});
     EXPECT_EQ(memoryDialog.focusedList, 1);

@@ -297,9 +297,11 @@ int RunMemory(const ParsedArguments& args, CommandStreams& streams)
     if (!session.Start())
         return kExitFailure;
     session.Page().OnRefresh();
-    PrintMemory(session, streams);
+    // A reply that was missing or not of its shape may have put the others
+    // out of step (noise, the rest of an upload): then no figure is sure.
     if (session.Messages().Count() != 0)
         return kExitFailure;
+    PrintMemory(session, streams);
     if (!session.Controls().FieldText(IDC_FREE_MEMORY) && !session.Controls().FieldText(IDC_TOTAL_MEMORY))
         return Failure(streams, "the printer did not answer");
     return kExitOk;
