@@ -164,11 +164,19 @@ void CDownloadPage::OnDownload()
             OnTransferProgress(0, IDC_DOWNLOAD);
             return;
         }
+        // A picture the logo format cannot hold is refused before anything is
+        // sent: a Select logo alone would leave the printer on another slot.
+        CMarquenDoc* doc = Document();
+        if (doc != nullptr) {
+            if (std::string tooLarge = doc->DownloadSizeError(); !tooLarge.empty()) {
+                ShowMessage(tooLarge);
+                return;
+            }
+        }
         if (!SelectLogo()) {
             ShowMessage(printer_strings::kCommunicationFailure);
             return;
         }
-        CMarquenDoc* doc = Document();
         std::vector<uint8_t> stream;
         if (doc == nullptr || !doc->BuildDownloadStream(stream))
             return;

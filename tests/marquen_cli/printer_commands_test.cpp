@@ -204,12 +204,10 @@ protected:
     }
     RunResult Run(std::vector<std::string> args) { return Finish(Spawn(std::move(args))); }
 
-    /// A 64 x 40 bitmap with a pattern of dots.
-    std::string WriteBitmap()
+    /// A bitmap with a pattern of dots, 64 x 40 unless told.
+    std::string WriteBitmap(uint32_t width = 64, uint32_t height = 40, const std::string& name = "logo.bmp")
     {
-        const uint32_t width = 64;
-        const uint32_t height = 40;
-        const uint32_t rowBytes = 8;
+        const uint32_t rowBytes = (width + 31) / 32 * 4;
         Bytes file(62 + rowBytes * height, 0);
         auto put = [&](size_t at, uint32_t value, int size) {
             for (int i = 0; i < size; ++i)
@@ -228,7 +226,7 @@ protected:
         put(54, 0x00FFFFFF, 4);
         for (size_t i = 62; i < file.size(); ++i)
             file[i] = static_cast<uint8_t>((i * 37) ^ (i >> 3));
-        std::string path = (dir / "logo.bmp").string();
+        std::string path = (dir / name).string();
         WriteFileBytes(path, file);
         return path;
     }
@@ -287,6 +285,16 @@ TEST_F(PrinterCommandsTest, FailuresOfTheChecksumAndOfUploadAreReported)
     EXPECT_EQ(upload.status, 1);
     EXPECT_NE(upload.err.find("There is not logo at this location"), std::string::npos) << upload.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "none.bmp"));
+
+    // Wider than the logo format holds: refused with the reason, before
+    // anything is sent.
+    std::string wide = WriteBitmap(2048, 8, "wide.bmp");
+    RunResult tooWide = Run({"download", wide, "--logo", "1", "--port", "COM7"});
+    EXPECT_EQ(tooWide.status, 1);
+    EXPECT_NE(tooWide.err.find("too large for the Logo format (at most 2040 x 2040 dots, this one is 2048 x 8)"),
+              std::string::npos)
+        << tooWide.err;
+    EXPECT_EQ(tooWide.err.find("progress"), std::string::npos) << tooWide.err;
 }
 
 TEST_F(PrinterCommandsTest, MemoryFiguresWithAndWithoutTheirQueries)

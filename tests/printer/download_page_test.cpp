@@ -243,6 +243,27 @@ TEST_F(DownloadPageTest, DownloadFailuresBeforeTheTransfer)
     EXPECT_EQ(comm.writes.size(), 3u);
     EXPECT_FALSE(page.HasTransferArray());
     EXPECT_EQ(controls.EnabledTransferControls(), kAllTransferControls);
+
+    // Wider (or taller) than the logo format holds: said why, nothing sent,
+    // not even Select logo.
+    for (auto [width, height] : {std::pair{2041u, 8u}, std::pair{8u, 2048u}}) {
+        OpenPicture(width, height, kAllBlack);
+        comm.ClearRecords();
+        messages.shown.clear();
+        page.OnDownload();
+        ASSERT_EQ(messages.shown.size(), 1u);
+        EXPECT_NE(messages.shown[0].text.find("too large for the Logo format (at most 2040 x 2040 dots"),
+                  std::string::npos)
+            << messages.shown[0].text;
+        EXPECT_TRUE(comm.Wire().empty());
+        EXPECT_FALSE(page.HasTransferArray());
+    }
+    // 2040 is still a logo.
+    OpenPicture(2040, 8, kAllBlack);
+    comm.ClearRecords();
+    comm.writeResults = {};
+    page.OnDownload();
+    EXPECT_TRUE(page.HasTransferArray());
 }
 
 TEST_F(DownloadPageTest, RoundedStreamAndLogo255)
