@@ -24,6 +24,17 @@ constexpr int kMemoryStepKbytes = 64;
 // Setup's largest size for a printer that cannot report its total memory.
 constexpr int kVersion0MaxSize = 1024;
 
+// Interface value of a serial port in the settings.
+constexpr int kInterfaceSerial = 0;
+// The most of a logo stream that may still be queued once the object has
+// written all of it: a serial port's own queue is drained by then, but a
+// pseudo-terminal (about 20 KB here) or a USB-serial adapter holds tens of
+// kilobytes that no drain sees.
+constexpr size_t kMaxQueuedBytes = 64 * 1024;
+// Bits a byte takes on the line: start, 8 data, stop.
+constexpr int64_t kBitsPerByte = 10;
+constexpr int kSlowestBaudRate = 4800;
+
 // The printer answers Upload with 6A and a bitmap file: the letter j, then
 // the signature "BM" and the file-size field of the bitmap file header.
 constexpr uint8_t kUploadAnswer = 0x6A;
@@ -81,6 +92,32 @@ ICommunication* RequireComm(ICommunication* comm)
         _com_issue_errorex(E_POINTER, nullptr, IID_ICommunication);
     return comm;
 }
+
+// The object's read time-out lengthened by extraMs for one exchange, and put
+// back afterwards.
+class LongerReadTimeout {
+public:
+    LongerReadTimeout(ICommunication* comm, LONG extraMs) : m_comm(comm)
+    {
+        if (m_comm == nullptr || extraMs <= 0 || FAILED(m_comm->GetTimeout(&m_read, &m_write)))
+            return;
+        const int64_t longer = std::min<int64_t>(int64_t{std::max<LONG>(m_read, 0)} + extraMs, INT32_MAX);
+        m_restore = SUCCEEDED(m_comm->SetTimeout(static_cast<LONG>(longer), m_write));
+    }
+    ~LongerReadTimeout()
+    {
+        if (m_restore)
+            m_comm->SetTimeout(m_read, m_write);
+    }
+    LongerReadTimeout(const LongerReadTimeout&) = delete;
+    LongerReadTimeout& operator=(const LongerReadTimeout&) = delete;
+
+private:
+    ICommunication* m_comm;
+    LONG m_read = 0;
+    LONG m_write = 0;
+    bool m_restore = false;
+};
 
 }  // namespace
 
@@ -184,6 +221,7 @@ void CDownloadPage::OnDownload()
         m_wChecksum = LogoChecksum(stream);
         ByteArray array(stream, stream.size());
         const LONG length = static_cast<LONG>(stream.size());
+        m_nStreamLength = stream.size();
         std::vector<uint8_t>().swap(stream);  // the document's copy goes; the array goes with the transfer
         if (WritePackets(Comm(), array, length) != kWriteSent) {
             ShowMessage(printer_strings::kCommunicationFailure);
@@ -213,8 +251,13 @@ void CDownloadPage::OnTransferProgress(int nPercent, int nButtonId)
             ReleaseTransferArray();
             int selection = m_controls.GetLogoSelection();
             CMarquenDoc* doc = Document();
-            if (doc != nullptr && selection >= 0 && selection < kLogoCount)
+            if (doc != nullptr && selection >= 0 && selection < kLogoCount) {
+                // 100 % means the port has taken the bytes, not that they have
+                // crossed the line: the printer answers Logo status only after
+                // the rest of the logo, so its reply may take that much longer.
+                LongerReadTimeout longer(Comm(), StreamStillQueuedMs());
                 doc->VerifyLogoChecksum(selection, m_wChecksum, Comm());
+            }
             QueryFreeLogoMemory();
         }
         return;
@@ -399,6 +442,17 @@ void CDownloadPage::CompleteUpload()
     if (CMarquenDoc* doc = Document())
         doc->LoadInputFromMemory(m_app.GetUploadBuffer(), static_cast<size_t>(m_app.GetUploadSize()));
     m_app.StartUpload(-1);
+}
+
+LONG CDownloadPage::StreamStillQueuedMs() const
+{
+    if (m_app.m_nInterface != kInterfaceSerial)
+        return 0;
+    // The object takes no rate below its slowest, 4800 (an edited profile's
+    // other value leaves the line at one it knows).
+    const int64_t baud = std::max(m_app.m_nBaudRate, kSlowestBaudRate);
+    const int64_t queued = static_cast<int64_t>(std::min(m_nStreamLength, kMaxQueuedBytes));
+    return static_cast<LONG>(queued * kBitsPerByte * 1000 / baud);
 }
 
 // --- Erase and Print ------------------------------------------------------------

@@ -109,6 +109,9 @@ private:
     int QueryMemoryFigure(const printer_commands::Command& command, size_t nStepsByte, int nFieldId);
     /// The upload buffer is full: it becomes the input picture and is released.
     void CompleteUpload();
+    /// Line time, in ms, of the part of the last stream that may still be on
+    /// its way to the printer when the object reports 100 %.
+    LONG StreamStillQueuedMs() const;
 
     CMarquenApp& m_app;
     IDownloadPageControls& m_controls;
@@ -118,6 +121,8 @@ private:
     bool m_bMemoryReplyFailed = false;
     /// The logo area in kbytes from the last usable reply; 0 when unknown.
     int m_nLogoArea = 0;
+    /// Length of the last Define logo stream handed to the object.
+    size_t m_nStreamLength = 0;
     /// The Define logo stream while the object writes it in packets.
     printer_commands::ByteArray m_transferArray;
     /// The first bytes of an answer to Upload, too few yet to tell it apart

@@ -266,6 +266,34 @@ TEST_F(DownloadPageTest, DownloadFailuresBeforeTheTransfer)
     EXPECT_TRUE(page.HasTransferArray());
 }
 
+TEST_F(DownloadPageTest, LogoStatusWaitsLongerForTheBytesStillOnTheLine)
+{
+    // 12 bytes at 4800 baud: 25 ms of line time added to the read time-out
+    // (0 in the fake) for the one request after 100 %, then put back.
+    app.m_nInterface = 0;
+    app.m_nBaudRate = 4800;
+    StartDownloadOfBlackSquare(1);
+    comm.ClearRecords();
+    comm.RaiseProgress(100);
+    auto at = [&](const std::string& call) {
+        return std::find(comm.calls.begin(), comm.calls.end(), call) - comm.calls.begin();
+    };
+    auto request = std::find_if(comm.calls.begin(), comm.calls.end(),
+                                [](const std::string& call) { return call.starts_with("WriteAndRead"); });
+    ASSERT_NE(request, comm.calls.end());
+    const auto requestAt = request - comm.calls.begin();
+    EXPECT_LT(at("SetTimeout 25 0"), requestAt);
+    EXPECT_GT(at("SetTimeout 0 0"), requestAt);
+    EXPECT_LT(at("SetTimeout 0 0"), static_cast<ptrdiff_t>(comm.calls.size()));
+
+    // A parallel port has no line time to allow for.
+    app.m_nInterface = 1;
+    StartDownloadOfBlackSquare(1);
+    comm.ClearRecords();
+    comm.RaiseProgress(100);
+    EXPECT_EQ(at("GetTimeout"), static_cast<ptrdiff_t>(comm.calls.size()));
+}
+
 TEST_F(DownloadPageTest, RoundedStreamAndLogo255)
 {
     // 10 x 5 dots go out as 16 x 8: the checksum is that of the bytes sent.
