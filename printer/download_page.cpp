@@ -195,10 +195,7 @@ void CDownloadPage::OnDownload()
 {
     Guarded([&] {
         if (m_controls.GetControlText(IDC_DOWNLOAD) == m_strAbort) {
-            ThrowIfFailed(RequireComm(Comm())->AbortTransfert(), IID_ICommunication);
-            // The abort has waited for the writer: the array is free.
-            ReleaseTransferArray();
-            OnTransferProgress(0, IDC_DOWNLOAD);
+            AbortDownload();
             return;
         }
         // A picture the logo format cannot hold is refused before anything is
@@ -231,6 +228,20 @@ void CDownloadPage::OnDownload()
         // still running before it starts the next.
         m_transferArray = std::move(array);
     });
+}
+
+void CDownloadPage::AbortDownload()
+{
+    // The array is held from the start of the transfer to its end: packets
+    // may have gone out, and the printer counts the rest of the logo from
+    // the header it was sent.
+    const bool started = HasTransferArray();
+    ThrowIfFailed(RequireComm(Comm())->AbortTransfert(), IID_ICommunication);
+    // The abort has waited for the writer: the array is free.
+    ReleaseTransferArray();
+    OnTransferProgress(0, IDC_DOWNLOAD);
+    if (started)
+        ShowMessage(printer_strings::kPrinterAwaitsLogoRest);
 }
 
 void CDownloadPage::OnTransferProgress(int nPercent, int nButtonId)
@@ -331,7 +342,8 @@ void CDownloadPage::OnCommProgress(int nPercent)
 void CDownloadPage::OnCommError()
 {
     Guarded([&] {
-        ShowMessage(printer_strings::kDownloadStopped);
+        // One box: the failure, then why every later command would fail too.
+        ShowMessage(std::string(printer_strings::kDownloadStopped) + "\n" + printer_strings::kPrinterAwaitsLogoRest);
         // The writer has stopped at the failed packet.
         ReleaseTransferArray();
         OnTransferProgress(0, IDC_DOWNLOAD);

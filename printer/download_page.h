@@ -67,6 +67,11 @@ public:
     /// select a logo number." with the focus on the list, when none is
     /// selected; false when the write was not sent.
     bool SelectLogo();
+    /// Stops the download in progress (the object's writer has ended when
+    /// this returns) and, when part of the logo may have gone out, tells the
+    /// user that the printer is still expecting the rest and how to recover.
+    /// The Download button's abort; also for a program that gives up waiting.
+    void AbortDownload();
     /// The idle/busy switch: which controls are enabled and which caption reads
     /// "Abort". nButtonId is IDC_ERASE, IDC_UPLOAD, IDC_DOWNLOAD or IDC_NO_BUTTON.
     void SetTransferState(bool bIdle, int nButtonId);

@@ -122,6 +122,11 @@ public:
     VprinterProcess& operator=(const VprinterProcess&) = delete;
 
     const std::string& Path() const { return m_path; }
+    void Signal(int number) const
+    {
+        if (m_pid > 0)
+            ::kill(m_pid, number);
+    }
 
 private:
     pid_t m_pid = -1;
@@ -385,6 +390,31 @@ TEST_F(PrinterCommandsTest, ASlowLineStillCarriesTheLogoWhenTheTransferReports10
         EXPECT_EQ(download.status, 0) << baud << ": " << download.err;
         EXPECT_NE(download.out.find("confirmed by the printer"), std::string::npos) << baud << ": " << download.out;
     }
+}
+
+TEST_F(PrinterCommandsTest, ADownloadStoppedByCtrlCSaysThePrinterAwaitsTheRestOfTheLogo)
+{
+    // 64 KiB of logo at 38400 baud: about 17 s on the line.
+    StartPrinter({"--baud", "38400"});
+    std::string logo = WriteBitmap(1024, 512, "large.bmp");
+    Started download = Spawn({"download", logo, "--logo", "8", "--port", "COM7"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ::kill(download.child, SIGINT);
+    RunResult stopped = Finish(download);
+    EXPECT_EQ(stopped.status, 1);
+    EXPECT_NE(stopped.err.find("the printer is still expecting the rest of it"), std::string::npos) << stopped.err;
+    EXPECT_NE(stopped.err.find("Switch the printer off and on"), std::string::npos) << stopped.err;
+
+    // The printer takes the next commands as logo data ...
+    RunResult lost = Run({"memory", "--port", "COM7", "--read-timeout", "500"});
+    EXPECT_EQ(lost.status, 1);
+    EXPECT_EQ(lost.out, "");
+    // ... until it is switched off and on.
+    printer->Signal(SIGHUP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    RunResult again = Run({"memory", "--port", "COM7", "--printer-version", "1"});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(again.out, "total: 2048 kbytes\nlogo area: 256 kbytes\nfree: 262144 bytes\n");
 }
 
 TEST_F(PrinterCommandsTest, SizesThePrinterDoesNotOffer)

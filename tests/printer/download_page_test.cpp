@@ -191,12 +191,22 @@ TEST_F(DownloadPageTest, AbortAndCommunicationFailureEndTheDownload)
     EXPECT_EQ(controls.texts[IDC_DOWNLOAD], "Download");
     EXPECT_EQ(controls.EnabledTransferControls(), kAllTransferControls);
     EXPECT_FALSE(page.HasTransferArray());
+    // The printer counts the logo's bytes from its header: the user learns
+    // why the next commands fail, and how to recover.
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{strings::kPrinterAwaitsLogoRest});
+    EXPECT_NE(messages.shown[0].text.find("Switch the printer off and on"), std::string::npos);
+
+    // No transfer running: nothing to say.
+    messages.shown.clear();
+    page.AbortDownload();
+    EXPECT_TRUE(messages.shown.empty());
 
     StartDownloadOfBlackSquare(2);
     comm.RaiseProgress(50);
     comm.ClearRecords();
     comm.RaiseError();
-    EXPECT_EQ(messages.Texts(), std::vector<std::string>{strings::kDownloadStopped});
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{std::string(strings::kDownloadStopped) + "\n" +
+                                                         strings::kPrinterAwaitsLogoRest});
     EXPECT_EQ(controls.progress, 0);
     EXPECT_EQ(controls.EnabledTransferControls(), kAllTransferControls);
     EXPECT_TRUE(controls.communicationPage);

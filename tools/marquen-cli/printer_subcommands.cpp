@@ -8,6 +8,7 @@
 #include "picture_loader.h"
 #include "printer_session.h"
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -23,6 +24,34 @@ constexpr int64_t kLastLogo = 255;
 
 // Bits a byte takes on the line: start, 8 data, stop.
 constexpr int64_t kBitsPerByte = 10;
+
+// SIGINT and SIGTERM are noted instead of ending the program, while one
+// lives; the earlier handlers come back with its end.
+class InterruptCatcher {
+public:
+    InterruptCatcher()
+    {
+        s_caught = 0;
+        struct sigaction action {};
+        action.sa_handler = [](int) { s_caught = 1; };
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, &m_previousInt);
+        ::sigaction(SIGTERM, &action, &m_previousTerm);
+    }
+    ~InterruptCatcher()
+    {
+        ::sigaction(SIGINT, &m_previousInt, nullptr);
+        ::sigaction(SIGTERM, &m_previousTerm, nullptr);
+    }
+    InterruptCatcher(const InterruptCatcher&) = delete;
+    InterruptCatcher& operator=(const InterruptCatcher&) = delete;
+    bool Caught() const { return s_caught != 0; }
+
+private:
+    static inline volatile std::sig_atomic_t s_caught = 0;
+    struct sigaction m_previousInt {};
+    struct sigaction m_previousTerm {};
+};
 
 // The exit status after a run: 1 when the program showed a message.
 int Outcome(PrinterSession& session)
@@ -127,12 +156,20 @@ int RunDownload(const ParsedArguments& args, CommandStreams& streams)
     app.GetDocument()->BuildDownloadStream(stream);
     int64_t lineMs = static_cast<int64_t>(stream.size()) * kBitsPerByte * 1000 / std::max(app.m_nBaudRate, 1);
     milliseconds limit(2 * lineMs + app.m_nWriteTimeout + app.m_nReadTimeout + 5000);
-    if (!session.WaitFor([&] { return !page.HasTransferArray(); }, limit)) {
-        // No end came: stop the object's writer before giving up.
-        if (ICommunication* comm = app.m_pComm.Get())
-            comm->AbortTransfert();
-        page.OnTransferProgress(0, IDC_DOWNLOAD);
-        return Failure(streams, "the transfer did not end in time; it has been aborted");
+    // Ctrl-C (or a polite kill) stops the transfer as the Abort button does,
+    // so the user hears that the printer waits for the rest of the logo.
+    InterruptCatcher interrupt;
+    if (!session.WaitFor([&] { return !page.HasTransferArray() || interrupt.Caught(); }, limit) ||
+        page.HasTransferArray()) {
+        // No end came, or the user stopped it: stop the object's writer
+        // before giving up.
+        try {
+            page.AbortDownload();
+        } catch (const _com_error& error) {
+            app.ReportComError(error);
+        }
+        return Failure(streams, interrupt.Caught() ? "the download was interrupted"
+                                                   : "the transfer did not end in time; it has been aborted");
     }
     if (session.Messages().Count() != 0 || session.Controls().GetProgressPos() != 100)
         return kExitFailure;

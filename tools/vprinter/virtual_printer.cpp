@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace vprinter {
@@ -206,6 +207,15 @@ bool VirtualPrinter::WaitForStall(milliseconds timeout)
     return m_changed.wait_for(lock, timeout, [&] { return m_stallActive; });
 }
 
+void VirtualPrinter::PowerCycle()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_powerCycleRequested = true;
+    }
+    StateChanged();
+}
+
 void VirtualPrinter::SendGarbage(size_t count)
 {
     {
@@ -290,6 +300,17 @@ void VirtualPrinter::Serve()
     std::unique_lock lock(m_mutex);
     while (!m_stopRequested) {
         Clock::time_point now = Clock::now();
+        if (m_powerCycleRequested) {
+            m_powerCycleRequested = false;
+            const uint32_t awaited = m_model.DefineBytesAwaited();
+            m_model.PowerCycle();
+            m_transmit.clear();
+            transmitOffset = 0;
+            ::tcflush(master, TCIOFLUSH);
+            logLines.push_back(awaited != 0 ? "switched off and on: the logo still awaiting " +
+                                                  std::to_string(awaited) + " bytes is dropped"
+                                            : "switched off and on");
+        }
         if (m_stallActive && !m_stallForever && now >= m_stallEnd)
             m_stallActive = false;
         if (m_stallAtByte && m_counters.bytesReceived >= *m_stallAtByte) {
