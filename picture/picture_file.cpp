@@ -161,7 +161,7 @@ PictureResult PictureFile::Open(FileAccess access, FileDisposition disposition, 
     m_hFile = fd;
     uint64_t length = static_cast<uint64_t>(info.st_size);
     if (length > kMaxRawFileBytes) {
-        error = picture_messages::kMemoryAllocation;
+        error = picture_messages::FileTooLargeMessage(length);
         return PR_NO_MEMORY;
     }
     std::vector<uint8_t> bytes;

@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -79,6 +80,18 @@ TEST(PictureFile, OpenFailuresNameThePath)
     EXPECT_EQ(error, "Error - File Open : " + pipe);
     EXPECT_TRUE(std::filesystem::is_fifo(pipe));
     std::filesystem::remove(pipe);
+
+    // Beyond the size read into memory: said so, not taken for a lack of memory.
+    const std::string huge = (dir / "huge.bmp").string();
+    {
+        std::ofstream file(huge, std::ios::binary);
+        file << "BM";
+    }
+    std::filesystem::resize_file(huge, kMaxRawFileBytes + 1);  // sparse: no disk used
+    BmpFile large(huge);
+    EXPECT_EQ(large.Open(FileAccess::GenericRead, FileDisposition::OpenExisting, error), PR_NO_MEMORY);
+    EXPECT_EQ(error, "Error - Picture file too large (67108865 bytes; at most 64 MiB are read)");
+    std::filesystem::remove(huge);
 
     BmpFile unnamed("");
     EXPECT_EQ(unnamed.Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error), PR_OPEN_FAILED);
