@@ -291,6 +291,13 @@ TEST_F(PrinterCommandsTest, FailuresOfTheChecksumAndOfUploadAreReported)
     EXPECT_NE(upload.err.find("There is not logo at this location"), std::string::npos) << upload.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "none.bmp"));
 
+    // An output that cannot be written is refused before the printer is
+    // asked for anything.
+    const std::string nowhere = (dir / "no such folder" / "back.bmp").string();
+    RunResult unwritable = Run({"upload", nowhere, "--logo", "9", "--port", "COM7"});
+    EXPECT_EQ(unwritable.status, 1);
+    EXPECT_EQ(unwritable.err, "Error - File Open : " + nowhere + "\n");
+
     // Wider than the logo format holds: refused with the reason, before
     // anything is sent.
     std::string wide = WriteBitmap(2048, 8, "wide.bmp");

@@ -205,19 +205,26 @@ PictureType OutputType(const ParsedArguments& args, const std::string& output)
     throw UsageError("cannot tell the picture type of '" + output + "' from its name: give --type T");
 }
 
-int WritePicture(const PictureFile& picture, PictureType type, const std::string& path, CommandStreams& streams)
+// Opens path for writing as type T: only a temporary file beside it is made,
+// which the object discards unless Write completes. Null after the message.
+std::unique_ptr<PictureFile> OpenOutput(PictureType type, const std::string& path, CommandStreams& streams)
 {
     std::string error;
     std::unique_ptr<PictureFile> output = CreatePictureFile(type, path);
-    PictureResult result = output->Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error);
-    if (result != PR_OK) {
+    if (output->Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error) != PR_OK) {
         streams.err << error << '\n';
-        return kExitFailure;
+        return nullptr;
     }
-    output->SetPicture(picture.Bits().data(), picture.Bits().size());
+    return output;
+}
+
+int WritePicture(const PictureFile& picture, PictureFile& output, const std::string& path, CommandStreams& streams)
+{
+    std::string error;
+    output.SetPicture(picture.Bits().data(), picture.Bits().size());
     uint32_t width = picture.Width();
     uint32_t height = picture.Height();
-    result = output->Write(width, height, error);
+    PictureResult result = output.Write(width, height, error);
     if (result != PR_OK)
         streams.err << error << '\n';
     if (result != PR_OK && result != PR_SIZE_ADJUSTED)
@@ -231,7 +238,13 @@ int RunUpload(const ParsedArguments& args, CommandStreams& streams)
     int logo = LogoNumber(args);
     const std::string& output = args.Positionals()[0];
     PictureType type = OutputType(args, output);
-    PrinterSession session(streams, ParseLineOptions(args));
+    LineOptions lineOptions = ParseLineOptions(args);
+    // A file that cannot be written is found out before the printer is asked
+    // for anything, not after the whole transfer.
+    std::unique_ptr<PictureFile> outputFile = OpenOutput(type, output, streams);
+    if (!outputFile)
+        return kExitFailure;
+    PrinterSession session(streams, lineOptions);
     if (!session.Start())
         return kExitFailure;
     CMarquenApp& app = session.App();
@@ -275,7 +288,7 @@ int RunUpload(const ParsedArguments& args, CommandStreams& streams)
     }
     if (session.Messages().Count() != 0)
         return kExitFailure;
-    return WritePicture(*picture, type, output, streams);
+    return WritePicture(*picture, *outputFile, output, streams);
 }
 
 // --- erase -----------------------------------------------------------------------
