@@ -22,6 +22,9 @@ namespace {
 // far larger than that is not one.
 constexpr uintmax_t kMaxProfileBytes = 1u << 20;
 
+// "Port" is zero-based: COM1 to COM256 (LPT likewise).
+constexpr int kHighestPortIndex = 255;
+
 // A key that holds no integer, or one beyond the field's range, keeps the
 // default: the framework's integer reader gives the default for the former,
 // and a wrapped value would be no better for the latter.
@@ -33,6 +36,16 @@ int ReadInt(wxConfigBase& profile, const char* key, int current)
     if (value < INT_MIN || value > INT_MAX)
         return current;
     return static_cast<int>(value);
+}
+
+// The same for a setting with a range of its own: a value outside it keeps
+// the default. A time-out of 0 or less would fail every exchange at once, and
+// a port number beyond COM256 names no port: every command would fail with
+// a message about the port or the printer instead of the setting.
+int ReadIntInRange(wxConfigBase& profile, const char* key, int current, int lowest, int highest)
+{
+    int value = ReadInt(profile, key, current);
+    return value < lowest || value > highest ? current : value;
 }
 
 // A colour is a 32-bit 0x00BBGGRR value; one written as a signed integer by an
@@ -180,13 +193,13 @@ void CMarquenApp::LoadSettings()
     wxConfigBase& profile = GetProfile();
     profile.SetPath(wxString::FromUTF8("/") + wxString::FromUTF8(app_settings::kSection));
     m_nInterface = ReadInt(profile, app_settings::kInterface, m_nInterface);
-    m_nPort = ReadInt(profile, app_settings::kPort, m_nPort);
+    m_nPort = ReadIntInRange(profile, app_settings::kPort, m_nPort, 0, kHighestPortIndex);
     m_nBaudRate = ReadInt(profile, app_settings::kBaudRate, m_nBaudRate);
     m_nParity = ReadInt(profile, app_settings::kParity, m_nParity);
     m_nStopBits = ReadInt(profile, app_settings::kStop, m_nStopBits);
     m_nFlowControl = ReadInt(profile, app_settings::kFlowControl, m_nFlowControl);
-    m_nReadTimeout = ReadInt(profile, app_settings::kReadTimeout, m_nReadTimeout);
-    m_nWriteTimeout = ReadInt(profile, app_settings::kWriteTimeout, m_nWriteTimeout);
+    m_nReadTimeout = ReadIntInRange(profile, app_settings::kReadTimeout, m_nReadTimeout, 1, INT_MAX);
+    m_nWriteTimeout = ReadIntInRange(profile, app_settings::kWriteTimeout, m_nWriteTimeout, 1, INT_MAX);
     m_nVersion = ReadInt(profile, app_settings::kVersion, m_nVersion);
     m_crBackground = ReadColour(profile, app_settings::kBackgroundColor, m_crBackground);
     profile.SetPath(wxString::FromUTF8("/"));

@@ -103,6 +103,30 @@ TEST_F(SettingsTest, KeysThatHoldNoUsableIntegerKeepTheirDefaults)
     EXPECT_TRUE(messages.shown.empty());
 }
 
+TEST_F(SettingsTest, TimeOutsAndPortNumbersOutOfTheirRangeKeepTheirDefaults)
+{
+    struct Case {
+        const char* values;
+        int readTimeout, writeTimeout, port;
+    };
+    // A time-out of 0 or less fails every exchange at once; a port number
+    // beyond COM256 (or below COM1) names no port. The ends of the ranges
+    // are kept.
+    for (const Case& c : {Case{"ReadTimeout=0\nWriteTimeout=0\nPort=256\n", 20000, 5000, 0},
+                          Case{"ReadTimeout=-5\nWriteTimeout=-1\nPort=-1\n", 20000, 5000, 0},
+                          Case{"ReadTimeout=-2147483648\nWriteTimeout=-7\nPort=2147483647\n", 20000, 5000, 0},
+                          Case{"ReadTimeout=1\nWriteTimeout=1\nPort=255\n", 1, 1, 255}}) {
+        const std::string text = std::string("[Settings]\n") + c.values;
+        testing_support::WriteFileBytes(dir / "range.conf", std::vector<uint8_t>(text.begin(), text.end()));
+        RecordingApp reader(messages, windows);
+        reader.SetProfilePath((dir / "range.conf").string());
+        reader.LoadSettings();
+        EXPECT_EQ(reader.m_nReadTimeout, c.readTimeout) << c.values;
+        EXPECT_EQ(reader.m_nWriteTimeout, c.writeTimeout) << c.values;
+        EXPECT_EQ(reader.m_nPort, c.port) << c.values;
+    }
+}
+
 TEST_F(SettingsTest, ProfileThatCannotBeWrittenIsReported)
 {
     // The profile's folder is a plain file: nothing can be created below it
