@@ -2,6 +2,7 @@
 #include "marquen_app.h"
 
 #include <wx/fileconf.h>
+#include <wx/log.h>
 #include <wx/mstream.h>
 #include <wx/sstream.h>
 
@@ -21,6 +22,43 @@ namespace {
 // A profile holds ten numbers, a web address and a few recent files; a file
 // far larger than that is not one.
 constexpr uintmax_t kMaxProfileBytes = 1u << 20;
+
+// Collects what the framework logs while it parses the profile. It parses a
+// stream, so it names the file '' and a line without a key trips one of its
+// assertions; the messages are passed on with the profile's own path.
+class ProfileParseLog : public wxLog {
+public:
+    explicit ProfileParseLog(std::string path)
+        : m_path(std::move(path)),
+          m_previous(wxLog::SetActiveTarget(this)),
+          m_previousAssert(wxSetAssertHandler(nullptr))
+    {
+    }
+    ~ProfileParseLog() override
+    {
+        wxSetAssertHandler(m_previousAssert);
+        wxLog::SetActiveTarget(m_previous);
+        for (const auto& [level, text] : m_messages) {
+            wxString named = text;
+            named.Replace(wxString::FromUTF8("file ''"), wxString::FromUTF8("profile '" + m_path + "'"));
+            wxLogGeneric(level, "%s", named);
+        }
+    }
+    ProfileParseLog(const ProfileParseLog&) = delete;
+    ProfileParseLog& operator=(const ProfileParseLog&) = delete;
+
+protected:
+    void DoLogRecord(wxLogLevel level, const wxString& text, const wxLogRecordInfo&) override
+    {
+        m_messages.emplace_back(level, text);
+    }
+
+private:
+    std::string m_path;
+    wxLog* m_previous;
+    wxAssertHandler_t m_previousAssert;
+    std::vector<std::pair<wxLogLevel, wxString>> m_messages;
+};
 
 // "Port" is zero-based: COM1 to COM256 (LPT likewise).
 constexpr int kHighestPortIndex = 255;
@@ -117,7 +155,10 @@ void CMarquenApp::OpenProfile()
     if (m_bProfileUnreadable)
         text.clear();
     wxMemoryInputStream stream(text.data(), text.size());
-    m_pProfile = std::make_unique<wxFileConfig>(stream, wxConvUTF8);
+    {
+        ProfileParseLog log(m_strProfilePath);
+        m_pProfile = std::make_unique<wxFileConfig>(stream, wxConvUTF8);
+    }
     m_strProfileWritten = ProfileText(*m_pProfile).value_or(std::string());
 }
 

@@ -2,6 +2,8 @@
 // writes, and what a damaged profile reads as.
 #include "app_test_util.h"
 
+#include <wx/log.h>
+
 using namespace app_testing;
 
 namespace {
@@ -124,6 +126,34 @@ TEST_F(SettingsTest, TimeOutsAndPortNumbersOutOfTheirRangeKeepTheirDefaults)
         EXPECT_EQ(reader.m_nReadTimeout, c.readTimeout) << c.values;
         EXPECT_EQ(reader.m_nWriteTimeout, c.writeTimeout) << c.values;
         EXPECT_EQ(reader.m_nPort, c.port) << c.values;
+    }
+}
+
+TEST_F(SettingsTest, ADamagedProfileLineIsReportedWithTheProfilesPath)
+{
+    class Recording : public wxLog {
+    public:
+        std::vector<std::string> texts;
+
+    protected:
+        void DoLogRecord(wxLogLevel, const wxString& text, const wxLogRecordInfo&) override
+        {
+            texts.push_back(text.utf8_string());
+        }
+    } recording;
+    wxLog* previous = wxLog::SetActiveTarget(&recording);
+    const std::string damaged = "[Settings\nPort=2\n=5\n";
+    testing_support::WriteFileBytes(dir / "damaged.conf", std::vector<uint8_t>(damaged.begin(), damaged.end()));
+    const std::string path = (dir / "damaged.conf").string();
+    RecordingApp reader(messages, windows);
+    reader.SetProfilePath(path);
+    reader.LoadSettings();
+    wxLog::SetActiveTarget(previous);
+
+    ASSERT_FALSE(recording.texts.empty());
+    for (const std::string& text : recording.texts) {
+        EXPECT_NE(text.find("profile '" + path + "'"), std::string::npos) << text;
+        EXPECT_EQ(text.find("file ''"), std::string::npos) << text;
     }
 }
 
