@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <system_error>
@@ -164,7 +165,25 @@ std::vector<PortMapping> LoadPortMap(const DeviceTree& tree, std::ostream& diagn
     return ParsePortMap(text, file.string(), diagnostics);
 }
 
-std::vector<PortMapping> LoadPortMap() { return LoadPortMap(DeviceTree{}, std::cerr); }
+std::vector<PortMapping> LoadPortMap() {
+    // The map is read again for every name looked up (an open looks up its
+    // port more than once): the same complaints about the same file are
+    // written once, and again only when they change.
+    static std::mutex reportedLock;
+    static std::string reported;  // the complaints and the version of the file they were about
+    std::ostringstream diagnostics;
+    std::vector<PortMapping> map = LoadPortMap(DeviceTree{}, diagnostics);
+    std::string text = diagnostics.str();
+    std::error_code error;
+    auto modified = std::filesystem::last_write_time(PortMapFilePath(), error);
+    std::string key = text + '\n' + std::to_string(error ? 0 : modified.time_since_epoch().count());
+    std::lock_guard guard(reportedLock);
+    if (key != reported) {
+        std::cerr << text;
+        reported = std::move(key);
+    }
+    return map;
+}
 
 std::optional<std::string> ResolvePortName(std::string_view name) {
     name = Trim(name);

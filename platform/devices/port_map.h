@@ -46,7 +46,8 @@ std::vector<PortMapping> ParsePortMap(std::string_view text, const std::string& 
 /// The map file's path (it need not exist).
 std::filesystem::path PortMapFilePath();
 /// The map in force, read afresh on every call (so an edited file or a
-/// newly plugged adapter counts at once). Diagnostics go to standard error.
+/// newly plugged adapter counts at once). Diagnostics go to standard error,
+/// once for as long as they and the file stay the same.
 std::vector<PortMapping> LoadPortMap();
 /// Same, with the default scan of `tree` and diagnostics on `diagnostics`.
 std::vector<PortMapping> LoadPortMap(const DeviceTree& tree, std::ostream& diagnostics);

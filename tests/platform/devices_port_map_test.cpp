@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 using namespace marquen::devices;
@@ -83,6 +84,33 @@ TEST(DevicesPortMap, EnvironmentNamesTheFileWhichReplacesTheDefaultMap) {
     devices_testing::UsePortMap(environment, folder, std::string(kMaxPortMapFileSize + 1, '#'));
     EXPECT_TRUE(LoadPortMap(roots, diagnostics).empty());
     EXPECT_NE(diagnostics.str().find("larger than"), std::string::npos);
+}
+
+TEST(DevicesPortMap, ComplaintsAboutTheSameFileAreWrittenOnce) {
+    ScopedEnvironment environment;
+    TempDir folder;
+    std::ostringstream captured;
+    std::streambuf* previous = std::cerr.rdbuf(captured.rdbuf());
+    devices_testing::UsePortMap(environment, folder, "COM7=/dev/pts/9\nbogus\n");
+    // One open looks its port up several times.
+    EXPECT_EQ(ResolvePortName("COM7"), "/dev/pts/9");
+    EXPECT_EQ(ResolvePortName("COM7"), "/dev/pts/9");
+    LoadPortMap();
+    const std::string once = captured.str();
+    // Another complaint is written when it comes.
+    devices_testing::UsePortMap(environment, folder, "COM7=/dev/pts/9\nworse\n");
+    LoadPortMap();
+    LoadPortMap();
+    std::cerr.rdbuf(previous);
+    auto count = [](const std::string& text) {
+        size_t found = 0;
+        for (size_t at = text.find(":2: expected NAME=/dev/node; line ignored\n"); at != std::string::npos;
+             at = text.find(":2: expected", at + 1))
+            ++found;
+        return found;
+    };
+    EXPECT_EQ(count(once), 1u) << once;
+    EXPECT_EQ(count(captured.str()), 2u) << captured.str();
 }
 
 TEST(DevicesPortMap, FileLocationFollowsXdgThenHome) {
