@@ -25,6 +25,9 @@ constexpr milliseconds kHangUpDrainLimit{2000};
 constexpr milliseconds kHangUpDrainPoll{5};
 constexpr milliseconds kHangUpSettle{20};
 constexpr size_t kGarbageBacklogLimit = 64 * 1024;
+// How often the line is looked at for an exclusive mode its client left
+// behind.
+constexpr milliseconds kAbandonedLinePoll{1000};
 
 size_t PacedChunk(uint32_t baud)
 {
@@ -295,6 +298,7 @@ void VirtualPrinter::Serve()
     Clock::time_point writeFreeAt = Clock::now();
     std::optional<Clock::time_point> hangUpGiveUp;
     Clock::time_point lastWrite{};
+    Clock::time_point nextLineCheck = Clock::now() + kAbandonedLinePoll;
     const int master = m_terminal.MasterFd();
 
     std::unique_lock lock(m_mutex);
@@ -310,6 +314,11 @@ void VirtualPrinter::Serve()
             logLines.push_back(awaited != 0 ? "switched off and on: the logo still awaiting " +
                                                   std::to_string(awaited) + " bytes is dropped"
                                             : "switched off and on");
+        }
+        if (now >= nextLineCheck) {
+            if (m_terminal.ReleaseAbandonedExclusiveMode())
+                logLines.push_back("exclusive mode left behind by a client that is gone: ended");
+            nextLineCheck = now + kAbandonedLinePoll;
         }
         if (m_stallActive && !m_stallForever && now >= m_stallEnd)
             m_stallActive = false;
@@ -371,6 +380,7 @@ void VirtualPrinter::Serve()
             consider(m_stallEnd);
         if (m_garbageCount > 0)
             consider(m_nextGarbage);
+        consider(nextLineCheck);
         if (baud != 0 && !m_stallActive && !readNow)
             consider(readFreeAt);
         if (baud != 0 && !m_transmit.empty() && !writeNow)
