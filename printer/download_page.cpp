@@ -167,10 +167,10 @@ CMarquenDoc* CDownloadPage::Document() const
 
 void CDownloadPage::OnInitDialog()
 {
-    Guarded([&] {
-        if (!RefreshMemory())
-            ShowMessage(printer_strings::kCommunicationFailure);
-    });
+    // Silent when the printer does not answer: the page is made at start-up,
+    // often before the printer is on, and a figure it did not give is not
+    // shown either way. Refresh says so.
+    Guarded([&] { RefreshMemory(); });
     for (int n = 0; n < kLogoCount; ++n)
         m_controls.AddLogoNumber(std::to_string(n));
     m_controls.CheckRadioButton(IDC_X1H_X1W, IDC_X2H_X2W, IDC_X1H_X1W);

@@ -576,6 +576,14 @@ TEST_F(DownloadPageTest, PageCreationFillsTheControls)
     EXPECT_EQ(controls.texts[IDC_FREE_MEMORY], "5");
     EXPECT_EQ(controls.progress, 0);
 
+    // No printer answering at creation: no figure, and no message either.
+    FakePageControls quiet;
+    CDownloadPage silent(app, quiet, memoryDialog);
+    comm.NoReply();
+    silent.OnInitDialog();
+    EXPECT_EQ(quiet.texts.count(IDC_FREE_MEMORY), 0u);
+    EXPECT_TRUE(messages.shown.empty());
+
     FakePageControls second;
     CDownloadPage versionOne(app, second, memoryDialog);
     app.m_nVersion = 1;
