@@ -185,9 +185,19 @@ bool CMarquenDoc::BuildDownloadStream(std::vector<uint8_t>& stream)
     PictureResult result = logo.EncodeToMemory(width, height, error, stream);
     if (result != PR_OK && result != PR_SIZE_ADJUSTED) {
         stream.clear();
+        if (!error.empty())
+            ShowMessage(error);
         return false;
     }
     return true;
+}
+
+std::string CMarquenDoc::DownloadSizeError() const
+{
+    const PictureFile* source = m_pOutput ? m_pOutput.get() : m_pInput.get();
+    if (source == nullptr || !HasBitsFor(*source))
+        return {};
+    return LogoFile::SizeLimitError(source->Width(), source->Height());
 }
 
 bool CMarquenDoc::OnSaveDocument(const std::string& path)

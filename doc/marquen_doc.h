@@ -91,9 +91,13 @@ public:
                              int nOffsetY);
     /// Encodes the output picture, or the input picture when there is no output
     /// picture, as a logo command for the printer. False without any picture
-    /// (message shown) or when the encoder fails (no message). The stream is the
-    /// caller's.
+    /// (message shown) or when the encoder fails (its message shown). The
+    /// stream is the caller's.
     bool BuildDownloadStream(std::vector<uint8_t>& stream);
+    /// Why the picture BuildDownloadStream would encode cannot be a logo (too
+    /// large for the format), so that nothing is sent to the printer for it;
+    /// empty when it can, or when there is no picture.
+    std::string DownloadSizeError() const;
     /// Asks the printer, through pComm, for the status of logo slot nLogo
     /// (Logo status, 4 reply bytes, bounded by the object's read time-out) and
     /// shows what went wrong: no usable reply, no logo stored, or a checksum
