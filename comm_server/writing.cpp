@@ -76,7 +76,7 @@ HRESULT CCommunication::WritePort(SAFEARRAY** pBuffer, LONG lLength, LONG* plWri
             *pRC = WRITEPORT_RC_INCOMPLETE;
             return S_OK;
         }
-        std::lock_guard port(m_portLock, std::adopt_lock);
+        marquen::AdoptedLock port(m_portLock);
         if (Comm_IsOpened() != 1 || !Comm_IsConnected())
             *pRC = WRITEPORT_RC_NOT_CONNECTED;
         else
