@@ -82,7 +82,8 @@ public:
     HRESULT get_Handshaking(tHandshaking* pVal) noexcept override;
     HRESULT put_Handshaking(tHandshaking newVal) noexcept override;
     HRESULT ClosePort() noexcept override;
-    HRESULT WritePort(SAFEARRAY** pBuffer, LONG lLength, LONG* plWritten, LONG lPacketSize, LONG* pRC) noexcept override;
+    HRESULT WritePort(SAFEARRAY** pBuffer, LONG lLength, LONG* plWritten, LONG lPacketSize,
+                      LONG* pRC) noexcept override;
     HRESULT get_RealTime(LONG* pVal) noexcept override;
     HRESULT put_RealTime(LONG newVal) noexcept override;
     HRESULT get_Opened(LONG* pVal) noexcept override;

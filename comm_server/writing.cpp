@@ -47,7 +47,8 @@ constexpr DWORD kReplyByteGap = 100;
 
 }  // namespace
 
-HRESULT CCommunication::WritePort(SAFEARRAY** pBuffer, LONG lLength, LONG* plWritten, LONG lPacketSize, LONG* pRC) noexcept {
+HRESULT CCommunication::WritePort(SAFEARRAY** pBuffer, LONG lLength, LONG* plWritten, LONG lPacketSize,
+                                  LONG* pRC) noexcept {
     return GuardedCall([&]() -> HRESULT {
         SAFEARRAY* array = pBuffer ? *pBuffer : nullptr;
         if (SafeArrayGetDim(array) != 1)
