@@ -8,6 +8,7 @@
 #include "com/com.h"
 #include "kernel/kernel.h"
 #include "receive_queue.h"
+#include "thread_annotations.h"
 #include "window/message_window.h"
 
 #include <algorithm>
@@ -56,12 +57,12 @@ struct LinkState {
 struct ReceiveChannel {
     /// QueueLock: held only to append to, count or take from `queue` (a copy
     /// of at most the queue's bytes), so it is taken without a time-out.
-    std::mutex queueLock;
+    marquen::Mutex queueLock;
     HANDLE stopEvent = nullptr;       ///< StopEvent: auto reset, ends the read thread
     HANDLE dataEvent = nullptr;       ///< DataEvent: auto reset, set when bytes are queued
     HANDLE replyWaitEvent = nullptr;  ///< ReplyWaitEvent: manual reset, holds OnComm back
     HANDLE abortEvent = nullptr;      ///< the object's AbortEvent (not owned)
-    ReceiveQueue queue;               ///< GUARDED_BY(queueLock)
+    ReceiveQueue queue GUARDED_BY(queueLock);
     uint8_t readBuffer[512] = {};     ///< target of the read in flight; read thread only
 
     ReceiveChannel() = default;
@@ -82,12 +83,11 @@ HANDLE CreateReadThread(std::shared_ptr<ReceiveChannel> channel, std::shared_ptr
 /// window can drop those of a transfer that was aborted or superseded.
 /// Messages are handled in the order they were posted, so a count is enough.
 struct ProgressLedger {
-    std::mutex lock;
-    // All GUARDED_BY(lock).
-    uint64_t posted = 0;        ///< messages posted by every writer so far
-    uint64_t handled = 0;       ///< messages the window has taken so far
-    uint64_t dropBelow = 0;     ///< messages numbered below this are not raised
-    uint64_t currentFrom = 0;   ///< first message of the transfer in progress
+    marquen::Mutex lock;
+    uint64_t posted GUARDED_BY(lock) = 0;       ///< messages posted by every writer so far
+    uint64_t handled GUARDED_BY(lock) = 0;      ///< messages the window has taken so far
+    uint64_t dropBelow GUARDED_BY(lock) = 0;    ///< messages numbered below this are not raised
+    uint64_t currentFrom GUARDED_BY(lock) = 0;  ///< first message of the transfer in progress
 };
 
 /// One packetised write: its own copy of the bytes, and everything the

@@ -69,7 +69,8 @@ bool WaitForReply(HANDLE dataEvent, DWORD readWait) {
 
 }  // namespace
 
-HRESULT CCommunication::WritePort(SAFEARRAY** pBuffer, LONG lLength, LONG* plWritten, LONG lPacketSize, LONG* pRC) noexcept {
+HRESULT CCommunication::WritePort(SAFEARRAY** pBuffer, LONG lLength, LONG* plWritten, LONG lPacketSize,
+                                  LONG* pRC) noexcept {
     return GuardedCall([&]() -> HRESULT {
         SAFEARRAY* array = pBuffer ? *pBuffer : nullptr;
         if (SafeArrayGetDim(array) != 1)
@@ -98,7 +99,7 @@ HRESULT CCommunication::WritePort(SAFEARRAY** pBuffer, LONG lLength, LONG* plWri
             *pRC = WRITEPORT_RC_INCOMPLETE;
             return S_OK;
         }
-        std::lock_guard port(m_portLock, std::adopt_lock);
+        marquen::AdoptedLock port(m_portLock);
         if (Comm_IsOpened() != 1 || !Comm_IsConnected())
             *pRC = WRITEPORT_RC_NOT_CONNECTED;
         else
