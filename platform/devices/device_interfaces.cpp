@@ -1,6 +1,7 @@
 // Device setup, device-interface part: sets are snapshots of the interface
 // paths that the registered listers gave when the set was made.
 #include "devices/device_interfaces.h"
+#include "devices/device_setup.h"
 
 #include "kernel/last_error.h"
 #include "kernel/served_device.h"
@@ -61,8 +62,7 @@ using namespace marquen::devices;
 extern "C" HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, const char* /*enumerator*/, HWND /*parent*/,
                                          DWORD flags) {
     if ((flags & DIGCF_ALLCLASSES) != 0) {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return InvalidSet();
+        return marquen::devices::CreateDeviceInstanceSet();  // the device instances (device_setup.cpp)
     }
     if (classGuid == nullptr || (flags & DIGCF_DEVICEINTERFACE) == 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -162,6 +162,9 @@ extern "C" BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, SP_DEVICE_INTERFA
 }
 
 extern "C" BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) {
+    if (marquen::devices::DestroyDeviceInstanceSet(set)) {
+        return TRUE;
+    }
     auto& registry = Sets();
     std::lock_guard lock(registry.lock);
     if (registry.sets.erase(reinterpret_cast<uintptr_t>(set)) == 0) {

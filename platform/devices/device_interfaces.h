@@ -59,8 +59,10 @@ extern "C" {
 /// listed); `enumerator` and `parent` are ignored. The interfaces are taken
 /// now (the set is a snapshot). Loads the user-mode drivers first.
 /// INVALID_HANDLE_VALUE (all bits set) with ERROR_INVALID_PARAMETER for a
-/// null class or without DIGCF_DEVICEINTERFACE, ERROR_NOT_SUPPORTED for
-/// DIGCF_ALLCLASSES. Any thread; release with SetupDiDestroyDeviceInfoList.
+/// null class or without DIGCF_DEVICEINTERFACE. With DIGCF_ALLCLASSES: the
+/// set of every present device instance (device_setup.h; class and
+/// interface flag ignored). Any thread; release with
+/// SetupDiDestroyDeviceInfoList.
 HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, const char* enumerator, HWND parent, DWORD flags);
 /// The `memberIndex`-th interface of class `interfaceClassGuid` in the set
 /// (`deviceInfoData` ignored). FALSE with ERROR_NO_MORE_ITEMS past the end,

@@ -1,0 +1,139 @@
+// libusb hot-plug events turned into device-change broadcasts.
+#include "devices/usb_hotplug.h"
+#include "devices/usb_bus.h"
+
+#include "diagnostics/diagnostics.h"
+#include "usbio.h"
+#include "window/device_notify.h"
+
+#include <libusb.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace marquen::devices {
+namespace {
+
+// How often the watching thread looks up from libusb to see whether the
+// process is ending.
+constexpr long kEventWaitMicroseconds = 200000;
+
+struct Event {
+    libusb_device* device;  // referenced
+    bool arrived;
+};
+
+class Watcher {
+public:
+    bool Start() {
+        libusb_context* context = UsbContext();
+        if (!context || !libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG))
+            return false;
+        int rc = libusb_hotplug_register_callback(
+            context, static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |
+                                                       LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT),
+            LIBUSB_HOTPLUG_NO_FLAGS, USBIO_VENDOR_ID, USBIO_PRODUCT_ID, LIBUSB_HOTPLUG_MATCH_ANY, &Watcher::OnEvent,
+            this, &m_callback);
+        if (rc != LIBUSB_SUCCESS)
+            return false;
+        m_thread = std::thread([this, context] { Run(context); });
+        return true;
+    }
+
+    ~Watcher() {
+        if (!m_thread.joinable())
+            return;
+        m_stop = true;
+        libusb_hotplug_deregister_callback(UsbContext(), m_callback);
+        m_thread.join();
+    }
+
+private:
+    // libusb's event thread: only queue, no I/O here.
+    static int LIBUSB_CALL OnEvent(libusb_context*, libusb_device* device, libusb_hotplug_event event,
+                                   void* self) {
+        auto* watcher = static_cast<Watcher*>(self);
+        std::lock_guard lock(watcher->m_lock);
+        watcher->m_events.push_back({libusb_ref_device(device), event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED});
+        return 0;
+    }
+
+    void Run(libusb_context* context) {
+        while (!m_stop) {
+            timeval wait{0, kEventWaitMicroseconds};
+            libusb_handle_events_timeout_completed(context, &wait, nullptr);
+            std::vector<Event> events;
+            {
+                std::lock_guard lock(m_lock);
+                events.swap(m_events);
+            }
+            for (const Event& event : events) {
+                Deliver(event);
+                libusb_unref_device(event.device);
+            }
+        }
+    }
+
+    static void Deliver(const Event& event) {
+        UsbDeviceInstance device;
+        if (event.arrived) {
+            device = ReadUsbDevice(event.device);
+            if (MakerDriverInstalled() && device.driver.known && !device.driver.name.empty() &&
+                device.driver.name != "usbfs") {
+                DWORD error = SetKernelDriverAttached(device, false);
+                if (error != ERROR_SUCCESS)
+                    diagnostics::Report(diagnostics::Level::kWarning,
+                                        "USB printer " + device.instanceId +
+                                            ": the kernel driver could not be detached (error " +
+                                            std::to_string(error) + ")");
+                device = ReadUsbDevice(event.device);
+            }
+            if (device.driver.known && !device.driver.name.empty() && device.driver.name != "usbfs")
+                return;  // held by a kernel driver: not an interface of the maker's driver
+        } else {
+            // Gone: only what libusb remembers of it can be read.
+            device.vendorId = USBIO_VENDOR_ID;
+            device.productId = USBIO_PRODUCT_ID;
+            device.bus = libusb_get_bus_number(event.device);
+            device.address = libusb_get_device_address(event.device);
+            uint8_t ports[8];
+            int count = libusb_get_port_numbers(event.device, ports, sizeof ports);
+            device.portPath = std::to_string(device.bus) + "-";
+            for (int i = 0; i < count; ++i)
+                device.portPath += (i ? "." : "") + std::to_string(ports[i]);
+            if (count <= 0)
+                device.portPath += "0";
+        }
+        const std::string path = InterfacePath(device);
+        std::vector<unsigned char> record(offsetof(window::DEV_BROADCAST_DEVICEINTERFACE, dbcc_name) + path.size() + 1);
+        window::DEV_BROADCAST_DEVICEINTERFACE header{};
+        header.dbcc_size = static_cast<DWORD>(record.size());
+        header.dbcc_devicetype = window::DBT_DEVTYP_DEVICEINTERFACE;
+        header.dbcc_classguid = window::ToDeviceClassGuid(USBIO_INTERFACE_CLASS);
+        std::memcpy(record.data(), &header, offsetof(window::DEV_BROADCAST_DEVICEINTERFACE, dbcc_name));
+        std::memcpy(record.data() + offsetof(window::DEV_BROADCAST_DEVICEINTERFACE, dbcc_name), path.c_str(),
+                    path.size() + 1);
+        window::BroadcastDeviceChange(event.arrived ? window::DBT_DEVICEARRIVAL : window::DBT_DEVICEREMOVECOMPLETE,
+                                      reinterpret_cast<const window::DEV_BROADCAST_HDR*>(record.data()));
+    }
+
+    std::atomic<bool> m_stop{false};
+    libusb_hotplug_callback_handle m_callback = 0;
+    std::thread m_thread;
+    std::mutex m_lock;
+    std::vector<Event> m_events;  // GUARDED_BY(m_lock)
+};
+
+}  // namespace
+
+bool WatchUsbDevices() {
+    static Watcher watcher;
+    static const bool started = watcher.Start();
+    return started;
+}
+
+}  // namespace marquen::devices
