@@ -3,7 +3,7 @@
 // line breaks) is cut at 2047 characters rather than growing without bound.
 #include "device_report.h"
 
-#include "tramline.h"
+#include "usbio.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -322,7 +322,7 @@ bool AppendDeviceReport(std::string& text, ReportRequests& requests) {
     if (status == USBIO_STATUS_SUCCESS) {
         Append(text, "************ LANGUAGE ID ************************\r\n");
         AppendDescriptors(text, languages);
-    } else if (status != TRAMLINE_STATUS_STALL) {
+    } else if (status != USBIO_STATUS_STALL) {
         return false;
     }
 

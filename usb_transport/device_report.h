@@ -13,7 +13,7 @@
 namespace tramline {
 
 /// The requests a report makes. Each returns a driver status
-/// (USBIO_STATUS_SUCCESS or a TRAMLINE_STATUS_ / system code) and puts the
+/// (USBIO_STATUS_SUCCESS, another USBIO_STATUS_ code or a system error code) and puts the
 /// bytes returned, at most `maximum`, into `reply`.
 class ReportRequests {
 public:

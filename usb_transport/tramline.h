@@ -31,19 +31,9 @@ constexpr WPARAM TRAMLINE_POST_DRIVER_NAME_MISSING = 11;
 constexpr WPARAM TRAMLINE_POST_EMPTY_CONFIGURATION = 13;
 constexpr WPARAM TRAMLINE_POST_UNKNOWN_DESCRIPTOR = 14;
 
-/// Status codes of the driver and of the object's own checks, kept as the
-/// last error (any other value is a system error code).
-constexpr DWORD USBIO_STATUS_SUCCESS = 0;
-constexpr DWORD TRAMLINE_STATUS_NO_MEMORY = 0xE0000100;
-constexpr DWORD TRAMLINE_STATUS_STALL = 0xE0000004;
-constexpr DWORD TRAMLINE_STATUS_TIMEOUT = 0xE000100C;
-constexpr DWORD TRAMLINE_STATUS_CANCELLED_AT_POWER_DOWN = 0xE000101B;
-constexpr DWORD TRAMLINE_STATUS_VERSION_MISMATCH = 0xE000101C;
-constexpr DWORD TRAMLINE_STATUS_SETUP_LIBRARY_UNAVAILABLE = 0xE0001000;
-constexpr DWORD TRAMLINE_STATUS_DEVICE_NOT_FOUND = 0xE0001100;
-constexpr DWORD TRAMLINE_STATUS_DEVICE_NOT_OPEN = 0xE0001102;
-constexpr DWORD TRAMLINE_STATUS_NO_SUCH_INSTANCE = 0xE0001104;
-constexpr DWORD TRAMLINE_STATUS_INVALID_PARAMETER = 0xE0001105;
+/// Driver status codes (usbio.h) are kept as the last error; the object's
+/// own checks add this one: the configuration offers no usable pipes.
+constexpr DWORD TRAMLINE_STATUS_NO_PIPES = 12;
 
 /// Bytes of one device's serial-number slot in Reconnect's buffer, and the
 /// number of slots a caller's buffer must hold: Reconnect writes device n's
