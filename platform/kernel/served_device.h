@@ -25,7 +25,8 @@
 #include <string>
 #include <vector>
 
-constexpr HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~uintptr_t{0});
+/// The failure value of CreateFileA (all bits set).
+inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~uintptr_t{0});
 
 // CreateFileA arguments (accepted and checked loosely: a served device is
 // always opened for reading and writing, shared, existing).
@@ -119,7 +120,7 @@ void RegisterUserModeDriver(const std::string& driverFileName);
 /// nothing): MARQUEN_USER_DRIVERS (':'-separated paths or names; empty for
 /// none), or by default every library of the built-in list found beside
 /// this library or on the loader's path; for each it calls its entry point
-/// ("UsbioDriverEntry": DWORD(void), 0 on success). A library that is
+/// ("DriverEntry": DWORD(void), 0 on success). A library that is
 /// missing or fails is skipped (a diagnostic trace says why). Any thread.
 void LoadUserModeDrivers();
 /// File names of the user-mode drivers that registered themselves (after
