@@ -29,18 +29,16 @@ void AddUsbBusDrivers(std::vector<std::string>& names) {
 
 }  // namespace
 
-bool ListLoadedDrivers(std::vector<std::string>& names) {
-    names.clear();
+std::vector<std::string> ListLoadedDrivers() {
+    std::vector<std::string> names;
     std::ifstream modules("/proc/modules");
-    if (!modules)
-        return false;
     std::string line;
     while (std::getline(modules, line))
         names.push_back(line.substr(0, line.find(' ')));
     AddUsbBusDrivers(names);
     for (std::string& driver : marquen::kernel::LoadedUserModeDrivers())
         names.push_back(std::move(driver));
-    return true;
+    return names;
 }
 
 WPARAM CheckDrivers(const std::vector<std::string>& names) {

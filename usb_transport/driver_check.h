@@ -12,14 +12,13 @@ namespace tramline {
 /// The kernel's generic USB printer driver.
 constexpr const char* kGenericPrinterDriver = "usblp";
 
-/// The loaded drivers' names. False when the kernel's module list cannot be
-/// read at all.
-bool ListLoadedDrivers(std::vector<std::string>& names);
+/// The loaded drivers' names. The module list is left out where the system
+/// hides it (a container has no /proc/modules); the list itself is always
+/// there, so the "list unavailable" posts have no cause on this system.
+std::vector<std::string> ListLoadedDrivers();
 
-/// The driver check: 0 when the maker's driver is loaded (or the list is
-/// unavailable: the check passes, as it always has when it could not look),
-/// else the code to post: 8 when the generic printer driver is loaded, 7
-/// otherwise.
+/// The driver check: 0 when the maker's driver is loaded, else the code to
+/// post: 8 when the generic printer driver is loaded, 7 otherwise.
 WPARAM CheckDrivers(const std::vector<std::string>& names);
 
 }  // namespace tramline

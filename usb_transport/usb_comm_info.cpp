@@ -80,18 +80,13 @@ CUsbCommInfo::~CUsbCommInfo() noexcept {
 
 void CUsbCommInfo::Post(WPARAM code) const {
     if (m_hWnd != nullptr)
-        PostMessage(m_hWnd, TRAMLINE_MESSAGE_ERROR, code, 0);
+        marquen::window::PostMessage(m_hWnd, TRAMLINE_MESSAGE_ERROR, code, 0);
 }
 
 bool CUsbCommInfo::DriverCheck() {
     if (m_bCheckDriver != 1)
         return true;
-    std::vector<std::string> names;
-    if (!ListLoadedDrivers(names)) {
-        Post(TRAMLINE_POST_DRIVER_LIST_UNAVAILABLE);
-        return true;
-    }
-    WPARAM code = CheckDrivers(names);
+    WPARAM code = CheckDrivers(ListLoadedDrivers());
     if (code == 0)
         return true;
     Post(code);

@@ -1,7 +1,7 @@
 // The device report's text, byte for byte, from canned descriptor bytes.
 #include "device_report.h"
 
-#include "tramline.h"
+#include "usbio.h"
 
 #include <gtest/gtest.h>
 
@@ -53,7 +53,7 @@ public:
             return failures[key];
         auto found = descriptors.find(key);
         if (found == descriptors.end())
-            return TRAMLINE_STATUS_STALL;
+            return USBIO_STATUS_STALL;
         reply.assign(found->second.begin(), found->second.begin() + std::min(maximum, found->second.size()));
         return USBIO_STATUS_SUCCESS;
     }
@@ -161,13 +161,13 @@ TEST(DeviceReport, StalledLanguageRequestSkipsItsSectionAndOtherFailuresStop) {
     EXPECT_EQ(text, kBanner + kDeviceSection + kConfigurationSection + kInterfaceSection +
                         EndpointSection("81", "IN") + EndpointSection("02", "OUT") + kDeviceIdSection);
 
-    printer.failures[{3, 0}] = TRAMLINE_STATUS_TIMEOUT;
+    printer.failures[{3, 0}] = USBIO_STATUS_TIMEOUT;
     text.clear();
     EXPECT_FALSE(AppendDeviceReport(text, printer));
     EXPECT_EQ(text.find("IEEE1284"), std::string::npos);
 
     CannedPrinter failing = PrinterWithoutStrings();
-    failing.deviceIdStatus = TRAMLINE_STATUS_TIMEOUT;
+    failing.deviceIdStatus = USBIO_STATUS_TIMEOUT;
     text.clear();
     EXPECT_FALSE(AppendDeviceReport(text, failing));
     EXPECT_TRUE(text.ends_with("************ IEEE1284 DEVICE STRING **********************\r\nERROR")) << text;
@@ -200,7 +200,7 @@ TEST(DeviceReport, StringSectionsComeInOrderAndAFailedStringStops) {
     EXPECT_NE(text.find("bString (hex)       = 56 00 58 00" + std::string(42, ' ') + "VX\r\n"),
               std::string::npos);
 
-    printer.failures[{3, 3}] = TRAMLINE_STATUS_TIMEOUT;
+    printer.failures[{3, 3}] = USBIO_STATUS_TIMEOUT;
     text.clear();
     EXPECT_FALSE(AppendDeviceReport(text, printer));
     EXPECT_EQ(text.find("SERIAL NUMBER"), std::string::npos);
