@@ -84,11 +84,11 @@ constexpr UsbioClassGuid USBIO_INTERFACE_CLASS = {
 constexpr const char* USBIO_INTERFACE_CLASS_STRING = "{6F1C2A94-3B7E-4D05-8A6C-E2B91F4D7035}";
 
 /// Name of the exported entry point of the driver library:
-///   extern "C" DWORD UsbioDriverEntry(void);
+///   extern "C" DWORD DriverEntry(void);
 /// 0 when the driver registered itself (also when it was already running),
 /// else a system error code (libusb could not start). Any thread; the
 /// platform layer calls it once.
-constexpr const char* USBIO_DRIVER_ENTRY_NAME = "UsbioDriverEntry";
+constexpr const char* USBIO_DRIVER_ENTRY_NAME = "DriverEntry";
 /// Library file of the driver.
 constexpr const char* USBIO_DRIVER_LIBRARY = "libusbio.so";
 
