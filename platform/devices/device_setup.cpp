@@ -4,6 +4,7 @@
 #include "devices/device_setup.h"
 #include "devices/usb_bus.h"
 
+#include "diagnostics/diagnostics.h"
 #include "kernel/last_error.h"
 #include "usbio.h"
 
@@ -106,6 +107,7 @@ bool DestroyDeviceInstanceSet(HDEVINFO set) {
 
 }  // namespace marquen::devices
 
+using namespace marquen;
 using namespace marquen::devices;
 
 extern "C" BOOL SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD memberIndex, SP_DEVINFO_DATA* data) {
@@ -285,6 +287,9 @@ extern "C" BOOL InstallSelectedDriver(HWND /*parent*/, HDEVINFO handle, const ch
     const bool maker = driver == kMakerDriverDescription;
     DWORD error = SetKernelDriverAttached(device, !maker);
     if (error != ERROR_SUCCESS) {
+        diagnostics::Report(diagnostics::Level::kInfo, "USB device " + device.instanceId + ": binding it to \"" +
+                                                           driver + "\" failed (error " + std::to_string(error) +
+                                                           ")");
         SetLastError(error);
         return FALSE;
     }

@@ -258,9 +258,13 @@ DWORD SetKernelDriverAttached(const UsbDeviceInstance& device, bool attach) {
         int rc = libusb_open(list[i], &handle);
         if (rc == 0) {
             int active = libusb_kernel_driver_active(handle, device.printerInterface);
-            if (attach)
+            if (attach) {
                 rc = active == 1 ? LIBUSB_SUCCESS : libusb_attach_kernel_driver(handle, device.printerInterface);
-            else
+                // libusb reads the kernel's "no driver bound" (0) as
+                // NOT_FOUND; what counts is whether one holds it now.
+                if (rc == LIBUSB_ERROR_NOT_FOUND && libusb_kernel_driver_active(handle, device.printerInterface) == 1)
+                    rc = LIBUSB_SUCCESS;
+            } else
                 rc = active == 0 ? LIBUSB_SUCCESS : libusb_detach_kernel_driver(handle, device.printerInterface);
             // Detaching what is no longer there is done.
             if (!attach && rc == LIBUSB_ERROR_NOT_FOUND)

@@ -12,6 +12,8 @@ MessageAnswer ConsoleMessageBox::ShowMessage(const std::string& text, MessageBut
     case MessageButtons::YesNo:
     case MessageButtons::YesNoCancel:
         return MessageAnswer::Yes;
+    case MessageButtons::OkCancel:
+        return m_okCancelAnswer;
     default:
         return MessageAnswer::Ok;
     }

@@ -26,6 +26,9 @@ public:
     explicit ConsoleMessageBox(std::ostream& err) : m_err(err) {}
     MessageAnswer ShowMessage(const std::string& text, MessageButtons buttons, MessageIcon icon) override;
 
+    /// What a box with OK and Cancel answers (OK unless set).
+    void SetOkCancelAnswer(MessageAnswer answer) { m_okCancelAnswer = answer; }
+
     /// How many messages were shown, and the texts.
     size_t Count() const { return m_texts.size(); }
     const std::vector<std::string>& Texts() const { return m_texts; }
@@ -33,6 +36,7 @@ public:
 private:
     std::ostream& m_err;
     std::vector<std::string> m_texts;
+    MessageAnswer m_okCancelAnswer = MessageAnswer::Ok;
 };
 
 /// The document's windows: nothing is drawn, nothing is broadcast, and no
