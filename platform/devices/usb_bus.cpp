@@ -216,6 +216,22 @@ std::vector<UsbDeviceInstance> ListUsbDevices() {
     return devices;
 }
 
+std::optional<UsbDeviceInstance> FindUsbDevice(uint8_t bus, uint8_t address) {
+    libusb_context* context = UsbContext();
+    if (!context)
+        return std::nullopt;
+    libusb_device** list = nullptr;
+    ssize_t count = libusb_get_device_list(context, &list);
+    std::optional<UsbDeviceInstance> found;
+    for (ssize_t i = 0; i < count && !found; ++i) {
+        if (libusb_get_bus_number(list[i]) == bus && libusb_get_device_address(list[i]) == address)
+            found = ReadUsbDevice(list[i]);
+    }
+    if (count >= 0)
+        libusb_free_device_list(list, 1);
+    return found;
+}
+
 std::optional<std::string> DescribeDriver(const UsbDeviceInstance& device, const InterfaceDriver& driver) {
     if (!driver.known)
         return std::nullopt;

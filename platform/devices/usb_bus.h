@@ -36,14 +36,17 @@ struct UsbDeviceInstance {
     std::optional<std::string> description;
 };
 
-/// The process's libusb context; null (with the libusb code in *error) when
-/// libusb cannot start. Any thread.
+/// The layer's libusb context, for listing and opening devices (no thread
+/// handles its events: nothing asynchronous runs on it); null (with the
+/// libusb code in *error) when libusb cannot start. Any thread.
 libusb_context* UsbContext(int* error = nullptr);
 /// Reads a device as an instance (opens it briefly for its serial number and
 /// its printer interface's driver). Any thread.
 UsbDeviceInstance ReadUsbDevice(libusb_device* device);
 /// Every present USB device, in bus order. Empty when libusb cannot start.
 std::vector<UsbDeviceInstance> ListUsbDevices();
+/// The present device at `bus` and `address`; none when there is none.
+std::optional<UsbDeviceInstance> FindUsbDevice(uint8_t bus, uint8_t address);
 /// The description a device shows for the driver `driver` bound to it.
 std::optional<std::string> DescribeDriver(const UsbDeviceInstance& device, const InterfaceDriver& driver);
 /// The device's printer interface path for device-change records

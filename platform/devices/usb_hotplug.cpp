@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,16 +31,23 @@ struct Event {
 class Watcher {
 public:
     bool Start() {
-        libusb_context* context = UsbContext();
-        if (!context || !libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG))
+        // A context of its own: it only watches. Devices are opened on the
+        // layer's context, which has no event thread, so a handle's file
+        // descriptor never lands in this one's poll set.
+        libusb_context* context = nullptr;
+        if (!libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) || libusb_init(&context) != LIBUSB_SUCCESS)
             return false;
+        m_context = context;
         int rc = libusb_hotplug_register_callback(
             context, static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |
                                                        LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT),
             LIBUSB_HOTPLUG_NO_FLAGS, USBIO_VENDOR_ID, USBIO_PRODUCT_ID, LIBUSB_HOTPLUG_MATCH_ANY, &Watcher::OnEvent,
             this, &m_callback);
-        if (rc != LIBUSB_SUCCESS)
+        if (rc != LIBUSB_SUCCESS) {
+            libusb_exit(context);
+            m_context = nullptr;
             return false;
+        }
         m_thread = std::thread([this, context] { Run(context); });
         return true;
     }
@@ -48,8 +56,12 @@ public:
         if (!m_thread.joinable())
             return;
         m_stop = true;
-        libusb_hotplug_deregister_callback(UsbContext(), m_callback);
+        libusb_hotplug_deregister_callback(m_context, m_callback);
         m_thread.join();
+        for (const Event& event : m_events)
+            libusb_unref_device(event.device);
+        m_events.clear();
+        libusb_exit(m_context);
     }
 
 private:
@@ -81,7 +93,11 @@ private:
     static void Deliver(const Event& event) {
         UsbDeviceInstance device;
         if (event.arrived) {
-            device = ReadUsbDevice(event.device);
+            std::optional<UsbDeviceInstance> found = FindUsbDevice(libusb_get_bus_number(event.device),
+                                                                   libusb_get_device_address(event.device));
+            if (!found)
+                return;  // gone again before it could be read
+            device = *found;
             if (MakerDriverInstalled() && device.driver.known && !device.driver.name.empty() &&
                 device.driver.name != "usbfs") {
                 DWORD error = SetKernelDriverAttached(device, false);
@@ -90,7 +106,10 @@ private:
                                         "USB printer " + device.instanceId +
                                             ": the kernel driver could not be detached (error " +
                                             std::to_string(error) + ")");
-                device = ReadUsbDevice(event.device);
+                found = FindUsbDevice(device.bus, device.address);
+                if (!found)
+                    return;
+                device = *found;
             }
             if (device.driver.known && !device.driver.name.empty() && device.driver.name != "usbfs")
                 return;  // held by a kernel driver: not an interface of the maker's driver
@@ -121,6 +140,7 @@ private:
                                       reinterpret_cast<const window::DEV_BROADCAST_HDR*>(record.data()));
     }
 
+    libusb_context* m_context = nullptr;
     std::atomic<bool> m_stop{false};
     libusb_hotplug_callback_handle m_callback = 0;
     std::thread m_thread;

@@ -28,6 +28,11 @@ public:
 
     /// What a box with OK and Cancel answers (OK unless set).
     void SetOkCancelAnswer(MessageAnswer answer) { m_okCancelAnswer = answer; }
+    /// Whether a box was answered Cancel.
+    bool Cancelled() const { return m_cancelled; }
+    /// Forgets the texts shown so far (questions that were answered as
+    /// asked are no failure of the command that follows).
+    void ForgetTexts() { m_texts.clear(); }
 
     /// How many messages were shown, and the texts.
     size_t Count() const { return m_texts.size(); }
@@ -37,6 +42,7 @@ private:
     std::ostream& m_err;
     std::vector<std::string> m_texts;
     MessageAnswer m_okCancelAnswer = MessageAnswer::Ok;
+    bool m_cancelled = false;
 };
 
 /// The document's windows: nothing is drawn, nothing is broadcast, and no

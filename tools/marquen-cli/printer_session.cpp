@@ -201,11 +201,17 @@ bool PrinterSession::Start()
     m_started = true;
     // Every command would fail on a closed port with the program's general
     // "not sent" message; the port's name says more.
-    if (m_app->Connects() && m_app->m_nInterface == kInterfaceUsb && !m_app->IsPortOpen()) {
-        // The search and the switch have said why, when they know.
-        if (m_messages.Count() == 0)
-            m_streams.err << "marquen-cli: the USB printer could not be opened\n";
-        return false;
+    if (m_app->Connects() && m_app->m_nInterface == kInterfaceUsb) {
+        if (!m_app->IsPortOpen()) {
+            // The search and the switch have said why, when they know.
+            if (m_messages.Cancelled())
+                m_streams.err << "marquen-cli: the driver was not switched (--yes switches it); nothing was sent\n";
+            else if (m_messages.Count() == 0)
+                m_streams.err << "marquen-cli: the USB printer could not be opened\n";
+            return false;
+        }
+        // The switch question, answered, is no failure of the command.
+        m_messages.ForgetTexts();
     }
     if (m_app->Connects() && m_messages.Count() == 0 && !m_app->IsPortOpen()) {
         const std::string name = (m_app->m_nInterface == 0 ? "COM" : "LPT") +
