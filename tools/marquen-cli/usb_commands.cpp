@@ -112,15 +112,15 @@ int RunReport(const ParsedArguments&, CommandStreams& streams)
 
 constexpr std::array<Command, 3> kCommands{{
     {"usb-search", "",
-     "Looks for the maker's USB printer: prints connected: 0|1 and the driver it is bound to (empty for the "
+     "Look for the maker's USB printer: print connected: 0|1 and the driver it is bound to (empty for the "
      "maker's driver); exit 0 when found",
      {{}, {}}, RunSearch},
     {"usb-driver", "--install | --restore DESCRIPTION",
-     "Binds the maker's USB printer to the maker's driver (--install; the kernel's printer driver lets go of "
+     "Bind the maker's USB printer to the maker's driver (--install; the kernel's printer driver lets go of "
      "it) or back to the driver of that description (--restore \"USB Printing Support\")",
      {{}, kDriverOptions}, RunDriver},
     {"usb-report", "",
-     "Prints the device report of the USB printer on the maker's driver (descriptors, device id); exit 1 when "
+     "Print the device report of the USB printer on the maker's driver (descriptors, device id); exit 1 when "
      "a request failed (what was read is still printed)",
      {{}, {}}, RunReport},
 }};
