@@ -240,9 +240,13 @@ int Describe() {
     libusb_get_device_descriptor(libusb_get_device(handle), &descriptor);
     std::printf("indices=%u,%u,%u\n", descriptor.iManufacturer, descriptor.iProduct, descriptor.iSerialNumber);
     for (uint8_t index : {descriptor.iManufacturer, descriptor.iProduct, descriptor.iSerialNumber}) {
-        unsigned char text[256] = {};
-        if (index != 0 && libusb_get_string_descriptor_ascii(handle, index, text, sizeof text) > 0) {
-            std::printf("string%u=%s\n", index, text);
+        // Asked with language 0, as the transport does: no language list needed.
+        unsigned char raw[256] = {};
+        int length = index == 0 ? 0 : libusb_get_string_descriptor(handle, index, 0, raw, sizeof raw);
+        if (length >= 2) {
+            std::string text;
+            for (int i = 2; i + 1 < length && i < raw[0]; i += 2) text += static_cast<char>(raw[i]);
+            std::printf("string%u=%s\n", index, text.c_str());
         }
     }
     unsigned char language[8];

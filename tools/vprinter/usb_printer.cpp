@@ -313,6 +313,7 @@ bool UsbPrinter::HandleIoctl(Plugging& plug, UMockdevIoctlClient* client) {
         UMockdevIoctlData* data = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_ioctl), nullptr);
         auto* command = reinterpret_cast<usbdevfs_ioctl*>(data->data);
         int error = 0;
+        int result = 0;  // CONNECT answers 1 when a driver was bound, as the kernel does
         if (command->ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT)) {
             if (static_cast<unsigned>(command->ifno) == printerInterface && plug.heldByKernel) {
                 SetKernelDriver(plug, false);
@@ -326,12 +327,13 @@ bool UsbPrinter::HandleIoctl(Plugging& plug, UMockdevIoctlClient* client) {
             } else if (static_cast<unsigned>(command->ifno) == printerInterface && !plug.heldByKernel) {
                 SetKernelDriver(plug, true);
                 Log("usblp attached");
+                result = 1;
             }
         } else {
             error = ENOTTY;
         }
         umockdev_ioctl_data_unref(data);
-        umockdev_ioctl_client_complete(client, error != 0 ? -1 : 0, error);
+        umockdev_ioctl_client_complete(client, error != 0 ? -1 : result, error);
         return true;
     }
     case USBDEVFS_DISCONNECT_CLAIM:
