@@ -97,9 +97,6 @@ UsbPrinter::UsbPrinter(UMockdevTestbed* testbed, UsbPrinterOptions options)
 }
 
 UsbPrinter::~UsbPrinter() {
-    if (Plugged()) {
-        Unplug();
-    }
     {
         std::lock_guard lock(m_lock);
         m_stop = true;
@@ -118,7 +115,6 @@ UsbPrinter::~UsbPrinter() {
             g_object_unref(client);
         }
         plug->claims.clear();
-        umockdev_testbed_detach_ioctl(m_testbed, plug->node.c_str(), nullptr);
         g_object_unref(plug->handler);
     }
 }
