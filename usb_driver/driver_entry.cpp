@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace usbio {
 namespace {
@@ -20,6 +21,8 @@ struct Driver {
     libusb_context* context = nullptr;
     DeviceTable* table = nullptr;
     std::thread events;
+    std::mutex releaseLock;
+    std::vector<std::shared_ptr<void>> toRelease;  // GUARDED_BY(releaseLock)
 };
 
 Driver* g_driver = nullptr;  // set once, never freed
@@ -64,11 +67,18 @@ DWORD Start() {
                                          USBIO_VENDOR_ID, USBIO_PRODUCT_ID, LIBUSB_HOTPLUG_MATCH_ANY, DeviceLeft,
                                          nullptr, nullptr);
     }
-    driver->events = std::thread([context = driver->context] {
+    driver->events = std::thread([driver] {
         for (;;) {
-            // The time-out only bounds how late a hot-plug event is seen.
+            // The time-out bounds how late a hot-plug event is seen and how
+            // long a closed file's device stays open.
             timeval period{0, 100000};
-            libusb_handle_events_timeout_completed(context, &period, nullptr);
+            libusb_handle_events_timeout_completed(driver->context, &period, nullptr);
+            std::vector<std::shared_ptr<void>> released;
+            {
+                std::lock_guard lock(driver->releaseLock);
+                released.swap(driver->toRelease);
+            }
+            released.clear();  // outside libusb's event handling and every lock
         }
     });
     driver->events.detach();
@@ -85,6 +95,15 @@ DWORD Start() {
 }
 
 }  // namespace
+
+void ReleaseOutsideCallbacks(std::shared_ptr<void> object) {
+    if (g_driver == nullptr || !object) {
+        return;
+    }
+    std::lock_guard lock(g_driver->releaseLock);
+    g_driver->toRelease.push_back(std::move(object));
+}
+
 }  // namespace usbio
 
 /// The driver's entry point (see usbio.h): starts it once per process. 0 on

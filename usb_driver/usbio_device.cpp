@@ -215,10 +215,11 @@ std::vector<DeviceTable::Candidate> DeviceTable::ListServed() {
         }
         // Already open here: ours, whatever the kernel says.
         std::string path = InterfacePathOf(device);
-        bool open = std::any_of(m_open.begin(), m_open.end(), [&](const std::weak_ptr<UsbioDevice>& weak) {
-            auto strong = weak.lock();
-            return strong && !strong->Gone() && strong->InterfacePath() == path;
+        auto openNow = OpenDevices();
+        bool open = std::any_of(openNow.begin(), openNow.end(), [&](const std::shared_ptr<UsbioDevice>& strong) {
+            return !strong->Gone() && strong->InterfacePath() == path;
         });
+        openNow.clear();
         if (!open) {
             libusb_device_handle* handle = nullptr;
             if (libusb_open(device, &handle) != LIBUSB_SUCCESS) {
@@ -257,11 +258,21 @@ std::vector<std::string> DeviceTable::ServedPaths() {
     return paths;
 }
 
-std::shared_ptr<UsbioDevice> DeviceTable::Open(Candidate& candidate, DWORD* error) {
+std::vector<std::shared_ptr<UsbioDevice>> DeviceTable::OpenDevices() {
+    std::lock_guard lock(m_openLock);
     std::erase_if(m_open, [](const std::weak_ptr<UsbioDevice>& weak) { return weak.expired(); });
+    std::vector<std::shared_ptr<UsbioDevice>> open;
     for (auto& weak : m_open) {
-        auto strong = weak.lock();
-        if (strong && !strong->Gone() && strong->InterfacePath() == candidate.path) {
+        if (auto strong = weak.lock()) {
+            open.push_back(std::move(strong));
+        }
+    }
+    return open;
+}
+
+std::shared_ptr<UsbioDevice> DeviceTable::Open(Candidate& candidate, DWORD* error) {
+    for (auto& strong : OpenDevices()) {
+        if (!strong->Gone() && strong->InterfacePath() == candidate.path) {
             return strong;
         }
     }
@@ -272,6 +283,7 @@ std::shared_ptr<UsbioDevice> DeviceTable::Open(Candidate& candidate, DWORD* erro
         return nullptr;
     }
     auto device = std::make_shared<UsbioDevice>(candidate.device, handle, candidate.path);
+    std::lock_guard lock(m_openLock);
     m_open.push_back(device);
     return device;
 }
@@ -306,11 +318,11 @@ std::shared_ptr<UsbioDevice> DeviceTable::OpenByPath(const std::string& path, DW
 }
 
 void DeviceTable::DeviceLeft(libusb_device* device) {
-    std::lock_guard lock(m_lock);
-    for (auto& weak : m_open) {
-        if (auto strong = weak.lock(); strong && strong->Device() == device) {
+    for (auto& strong : OpenDevices()) {
+        if (strong->Device() == device) {
             strong->MarkGone();
         }
+        ReleaseOutsideCallbacks(std::move(strong));  // called from libusb's event handling
     }
 }
 

@@ -89,10 +89,27 @@ private:
     static void ReleaseCandidates(std::vector<Candidate>& candidates);
     std::shared_ptr<UsbioDevice> Open(Candidate& candidate, DWORD* error);
 
+    // The printers open now, as strong references; the caller drops them
+    // outside every lock (dropping the last one closes a libusb handle).
+    std::vector<std::shared_ptr<UsbioDevice>> OpenDevices();
+
     libusb_context* m_context;
+    // Serialises listing and opening. Held across libusb calls, so the
+    // hot-plug callback (which runs with libusb's event lock held, the lock
+    // libusb_close waits for) must never take it.
     std::mutex m_lock;
-    std::vector<std::weak_ptr<UsbioDevice>> m_open;  // GUARDED_BY(m_lock)
+    // Guards m_open only; never held across a libusb call or while a
+    // UsbioDevice may be destroyed.
+    std::mutex m_openLock;
+    std::vector<std::weak_ptr<UsbioDevice>> m_open;  // GUARDED_BY(m_openLock)
 };
+
+/// Keeps `object` alive until the event thread is out of libusb's event
+/// handling. Callbacks (transfer done, hot-plug) hand their references here:
+/// dropping the last reference to a device inside one would call
+/// libusb_close from within event handling, which deadlocks against a
+/// libusb_open on another thread.
+void ReleaseOutsideCallbacks(std::shared_ptr<void> object);
 
 /// "\\?\usb#vid_f5a7&pid_a000#<bus>-<port>.<port>#{class}" of a device.
 std::string InterfacePathOf(libusb_device* device);

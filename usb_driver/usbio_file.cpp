@@ -276,6 +276,7 @@ void LIBUSB_CALL UsbioFile::TransferDone(libusb_transfer* transfer) {
     }
     libusb_free_transfer(transfer);
     inFlight->operation->Complete(status, bytes);
+    ReleaseOutsideCallbacks(std::move(inFlight->file));
 }
 
 void UsbioFile::Cancel(const DeviceOperationPtr& operation) {

@@ -97,9 +97,6 @@ UsbPrinter::UsbPrinter(UMockdevTestbed* testbed, UsbPrinterOptions options)
 }
 
 UsbPrinter::~UsbPrinter() {
-    if (Plugged()) {
-        Unplug();
-    }
     {
         std::lock_guard lock(m_lock);
         m_stop = true;
@@ -118,7 +115,6 @@ UsbPrinter::~UsbPrinter() {
             g_object_unref(client);
         }
         plug->claims.clear();
-        umockdev_testbed_detach_ioctl(m_testbed, plug->node.c_str(), nullptr);
         g_object_unref(plug->handler);
     }
 }
@@ -313,6 +309,7 @@ bool UsbPrinter::HandleIoctl(Plugging& plug, UMockdevIoctlClient* client) {
         UMockdevIoctlData* data = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_ioctl), nullptr);
         auto* command = reinterpret_cast<usbdevfs_ioctl*>(data->data);
         int error = 0;
+        int result = 0;  // CONNECT answers 1 when a driver was bound, as the kernel does
         if (command->ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT)) {
             if (static_cast<unsigned>(command->ifno) == printerInterface && plug.heldByKernel) {
                 SetKernelDriver(plug, false);
@@ -326,12 +323,13 @@ bool UsbPrinter::HandleIoctl(Plugging& plug, UMockdevIoctlClient* client) {
             } else if (static_cast<unsigned>(command->ifno) == printerInterface && !plug.heldByKernel) {
                 SetKernelDriver(plug, true);
                 Log("usblp attached");
+                result = 1;
             }
         } else {
             error = ENOTTY;
         }
         umockdev_ioctl_data_unref(data);
-        umockdev_ioctl_client_complete(client, error != 0 ? -1 : 0, error);
+        umockdev_ioctl_client_complete(client, error != 0 ? -1 : result, error);
         return true;
     }
     case USBDEVFS_DISCONNECT_CLAIM:

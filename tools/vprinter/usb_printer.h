@@ -44,7 +44,10 @@ struct UsbPrinterOptions {
 class UsbPrinter {
 public:
     UsbPrinter(UMockdevTestbed* testbed, UsbPrinterOptions options);
-    ~UsbPrinter();  ///< Unplugs, stops the timer thread
+    /// Stops the timer thread and lets go of what the handlers kept. Destroy
+    /// it after the testbed: unplug, unref the testbed (which ends its
+    /// worker thread, the one that calls the handlers), then this.
+    ~UsbPrinter();
     UsbPrinter(const UsbPrinter&) = delete;
     UsbPrinter& operator=(const UsbPrinter&) = delete;
 

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 
 namespace vprinter {
 namespace {
@@ -201,8 +202,9 @@ int RunUsbProgram(int argc, char** argv) {
 
     UMockdevTestbed* testbed = umockdev_testbed_new();
     int status = 1;
+    auto printerObject = std::make_unique<UsbPrinter>(testbed, options.printer);
     {
-        UsbPrinter printer(testbed, options.printer);
+        UsbPrinter& printer = *printerObject;
         if (!printer.Plug(error)) {
             std::fprintf(stderr, "vprinter: %s\n", error.c_str());
             printer.Unplug();
@@ -265,7 +267,11 @@ int RunUsbProgram(int argc, char** argv) {
             }
         }
     }
-    g_object_unref(testbed);  // removes its temporary folder
+    // The command has ended; the testbed goes before the printer whose
+    // handlers it calls (see ~UsbPrinter), and takes its folder with it.
+    printerObject->Unplug();
+    g_object_unref(testbed);
+    printerObject.reset();
     return status;
 }
 
