@@ -319,10 +319,11 @@ BOOL ReadPort(HANDLE hPort, void* pBuffer, DWORD dwLength, DWORD* pdwRead, OVERL
 }
 
 int IsDevicePresent(void) {
+    // USB asks the printer itself, outside the port lock.
+    if (IsUsbKind())
+        return fundaport::UsbIsDevicePresent() ? 1 : 0;
     PortState& state = State();
     std::lock_guard guard(state.lock);
-    if (state.kind == FUNDAPORT_KIND_USB)
-        return fundaport::UsbIsAvailable() ? 1 : 0;
     return IsLive(state.device) ? 1 : 0;
 }
 

@@ -132,7 +132,8 @@ BOOL Comm_WritePort(HANDLE hPort, const void* pBuffer, DWORD dwLength, DWORD* pd
 BOOL Comm_ReadPort(HANDLE hPort, void* pBuffer, DWORD dwLength, DWORD* pdwRead, OVERLAPPED* pOverlapped) noexcept;
 
 /// 1 while a port is open and its device has not hung up (for a
-/// pseudo-terminal: its other side is still open), else 0.
+/// pseudo-terminal: its other side is still open; for USB: the printer still
+/// answers a configuration request, at most 5 s), else 0.
 int Comm_IsDevicePresent(void) noexcept;
 /// Nonzero for an open parallel port that can be read (opened for reading,
 /// and no read was refused by the driver), else 0.

@@ -141,6 +141,12 @@ bool UsbIsAvailable() {
     return state.info && state.connected && state.info->m_hWrite != nullptr && state.info->m_hRead != nullptr;
 }
 
+bool UsbIsDevicePresent() {
+    UsbState& state = Usb();
+    std::lock_guard guard(state.lock);
+    return state.info && state.connected && state.info->m_hRead != nullptr && state.info->IsConfigured() == 1;
+}
+
 HANDLE UsbWriteHandle() {
     UsbState& state = Usb();
     std::lock_guard guard(state.lock);

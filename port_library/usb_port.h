@@ -26,6 +26,10 @@ unsigned UsbConnectionVerdict(int option, int device, int useInterruptOut);
 int UsbConnect(int reopen, int device, int useInterruptOut, int& hasInterruptIn, int& hasInterruptOut);
 /// True while a connection has its pipes.
 bool UsbIsAvailable();
+/// True while a connection has its pipes and the printer still answers (a
+/// configuration request; a printer pulled out answers no more). Waits at
+/// most the transport's request time-out.
+bool UsbIsDevicePresent();
 /// The output pipe / the bulk-input pipe, null without a connection.
 HANDLE UsbWriteHandle();
 HANDLE UsbReadHandle();

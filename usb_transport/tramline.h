@@ -25,6 +25,10 @@ constexpr UINT TRAMLINE_MESSAGE_ERROR = 0x800E;
 /// wParam codes of TRAMLINE_MESSAGE_ERROR.
 constexpr WPARAM TRAMLINE_POST_DRIVER_NOT_LOADED = 7;  // or, without driver check: the connection failed
 constexpr WPARAM TRAMLINE_POST_GENERIC_DRIVER_LOADED = 8;
+/// The driver list cannot be read (9) or lacks an entry point (10, 11).
+/// Kept for callers that know them; never posted here, where the list is
+/// always there (the kernel's modules and USB drivers, and the user-mode
+/// drivers).
 constexpr WPARAM TRAMLINE_POST_DRIVER_LIST_UNAVAILABLE = 9;
 constexpr WPARAM TRAMLINE_POST_DRIVER_LIST_MISSING = 10;
 constexpr WPARAM TRAMLINE_POST_DRIVER_NAME_MISSING = 11;

@@ -7,11 +7,40 @@
 #include <dlfcn.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <set>
 #include <string>
 
 namespace {
+
+// The table index of a virtual member (this ABI: the pointer's first word is
+// 1 + its byte offset in the table).
+template <typename Member>
+size_t SlotOf(Member member) {
+    static_assert(sizeof(Member) == 2 * sizeof(ptrdiff_t));
+    ptrdiff_t raw[2];
+    std::memcpy(raw, &member, sizeof(raw));
+    return static_cast<size_t>(raw[0] - 1) / sizeof(void*);
+}
+
+// The destructor takes entries 0 and 1 (complete and deleting); the
+// contract's slots 1 to 13 follow in order.
+TEST(TramlineExports, SlotsAreInTheContractsOrder) {
+    EXPECT_EQ(SlotOf(&CCommInfo::IsConfigured), 2u);
+    EXPECT_EQ(SlotOf(&CCommInfo::Connect), 3u);
+    EXPECT_EQ(SlotOf(&CCommInfo::WriteData), 4u);
+    EXPECT_EQ(SlotOf(&CCommInfo::ReadData), 5u);
+    EXPECT_EQ(SlotOf(&CCommInfo::GetDeviceReport), 6u);
+    EXPECT_EQ(SlotOf(&CCommInfo::Reserved6), 7u);
+    EXPECT_EQ(SlotOf(&CCommInfo::Reserved7), 8u);
+    EXPECT_EQ(SlotOf(&CCommInfo::Reconnect), 9u);
+    EXPECT_EQ(SlotOf(&CCommInfo::NeedsReconnect), 10u);
+    EXPECT_EQ(SlotOf(&CCommInfo::Reserved10), 11u);
+    EXPECT_EQ(SlotOf(&CCommInfo::Reserved11), 12u);
+    EXPECT_EQ(SlotOf(&CCommInfo::Disconnect), 13u);
+    EXPECT_EQ(SlotOf(&CCommInfo::Reset), 14u);
+}
 
 TEST(TramlineExports, OnlyGetNewUsbInfoUnderItsDecoratedName) {
     std::string command = std::string(TRAMLINE_NM) + " -D --defined-only --format=posix '" TRAMLINE_LIBRARY_PATH "'";

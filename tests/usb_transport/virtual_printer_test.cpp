@@ -7,6 +7,7 @@
 #include "report_golden.h"
 #include "tramline.h"
 #include "usb_test_support.h"
+#include "usbio.h"
 
 #include <gtest/gtest.h>
 
@@ -150,6 +151,43 @@ TEST_F(VirtualPrinter, PortLibraryConnectsAndExchanges) {
     EXPECT_EQ(reply[0], 0x20);
     EXPECT_EQ(Comm_IsDevicePresent(), 1);
     EXPECT_EQ(Comm_BreakDownCommPort(), 1);
+    Comm_CloseCleanuo();
+}
+
+}  // namespace
+
+namespace {
+
+// The printer is pulled out 1 s after start, during a pending read: the read
+// ends in failure, the port library says the device is gone, and breaking
+// down and cleaning up still work.
+TEST_F(VirtualPrinter, UnpluggedDuringARead) {
+    ASSERT_EQ(Comm_OpenSetup(nullptr, FUNDAPORT_KIND_USB, 1), 1);
+    int realTime = 0, hasIn = 0, hasOut = 0, scratch1 = 0, scratch2 = 0;
+    ASSERT_EQ(Comm_UpdateConnection(0, 0, realTime, hasIn, hasOut, scratch1, scratch2), 1)
+        << std::hex << GetLastError();
+    Comm_SetConnect(Comm_IsPortAvailable());
+    ASSERT_EQ(Comm_IsDevicePresent(), 1);
+    HANDLE rx = Comm_GethCommPortRX();
+    uint8_t reply[512];
+    DWORD count = 0;
+    ASSERT_FALSE(Comm_ReadPort(rx, reply, sizeof reply, &count, Comm_GetOverlappedRX()));
+    ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+    ASSERT_EQ(WaitForSingleObject(Comm_GetOverlappedRX()->hEvent, 10000), WAIT_OBJECT_0);
+    EXPECT_FALSE(GetOverlappedResult(rx, Comm_GetOverlappedRX(), &count, FALSE));
+    EXPECT_EQ(GetLastError(), USBIO_STATUS_DEVICE_GONE);
+    EXPECT_EQ(Comm_IsDevicePresent(), 0);
+    const uint8_t command[] = {0x1D, 0x0B};
+    HANDLE tx = Comm_GethCommPortTX();
+    BOOL written = Comm_WritePort(tx, command, sizeof command, &count, Comm_GetOverlappedTX());
+    if (!written && GetLastError() == ERROR_IO_PENDING)
+        written = GetOverlappedResultEx(tx, Comm_GetOverlappedTX(), &count, kWait, FALSE);
+    EXPECT_FALSE(written) << "a write to a printer pulled out succeeded";
+    EXPECT_EQ(Comm_BreakDownCommPort(), 1);
+    Comm_CloseCleanuo();
+    // Connecting again finds no printer.
+    ASSERT_EQ(Comm_OpenSetup(nullptr, FUNDAPORT_KIND_USB, 1), 1);
+    EXPECT_EQ(Comm_UpdateConnection(0, 0, realTime, hasIn, hasOut, scratch1, scratch2), 0);
     Comm_CloseCleanuo();
 }
 
