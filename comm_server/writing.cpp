@@ -252,7 +252,7 @@ void CCommunication::GatherReply(ReceiveChannel& channel, LONG expected) {
         if (left.count() <= 0)
             return;
         const DWORD wait = std::min<DWORD>(kReplyByteGap, static_cast<DWORD>(left.count()));
-        if (WaitForSingleObject(channel.dataEvent, wait) != WAIT_OBJECT_0)
+        if (!channel.data.WaitAndTake(wait))
             return;
     }
 }
@@ -270,12 +270,12 @@ HRESULT CCommunication::WriteAndRead(VARIANT* pBuffer, LONG lWritten, LONG* plRe
         if (!array || !channel)
             return S_OK;
 
-        SetEvent(channel->replyWaitEvent);
+        channel->replyWait = true;
         LONG rc = 0;
         LONG written = 0;
         HRESULT hr = WritePort(&array, lWritten, &written, 0, &rc);
         if (hr == S_OK && rc == WRITEPORT_RC_SUCCESS && written == lWritten &&
-            WaitForSingleObject(channel->dataEvent, m_link->ReadWait()) == WAIT_OBJECT_0) {
+            channel->data.WaitAndTake(m_link->ReadWait())) {
             GatherReply(*channel, plRead ? *plRead : 0);
             std::unique_lock queueGuard(channel->queueLock);
             LONG moved = 0;
@@ -292,7 +292,7 @@ HRESULT CCommunication::WriteAndRead(VARIANT* pBuffer, LONG lWritten, LONG* plRe
             if (plRead)
                 *plRead = moved;
         }
-        ResetEvent(channel->replyWaitEvent);
+        channel->replyWait = false;
         return S_OK;
     });
 }
