@@ -49,10 +49,10 @@ constexpr DWORD kReplyByteGap = 100;
 /// How often a wait for a reply looks whether the line is still there.
 constexpr DWORD kHangUpPoll = 50;
 
-/// Waits for the data event, at most readWait. A line that hangs up in the
+/// Waits for the data signal, at most readWait. A line that hangs up in the
 /// meantime (the printer unplugged or switched off) brings no reply: the wait
 /// ends as soon as the port library finds the device gone. True when the
-/// event fired.
+/// signal came.
 bool WaitForReply(AutoResetSignal& data, DWORD readWait) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(readWait);
     for (;;) {

@@ -6,6 +6,7 @@
 
 #include "diagnostics/diagnostics.h"
 #include "kernel/last_error.h"
+#include "thread_annotations.h"
 #include "usbio.h"
 
 #include <cstring>
@@ -29,9 +30,9 @@ struct InstanceSet {
 };
 
 struct Sets {
-    std::mutex lock;
-    std::map<uintptr_t, std::unique_ptr<InstanceSet>> sets;  // GUARDED_BY(lock)
-    uintptr_t next = 1;                                      // GUARDED_BY(lock)
+    marquen::Mutex lock;
+    std::map<uintptr_t, std::unique_ptr<InstanceSet>> sets GUARDED_BY(lock);
+    uintptr_t next GUARDED_BY(lock) = 1;
 };
 Sets& AllSets() {
     static Sets sets;

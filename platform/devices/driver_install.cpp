@@ -31,7 +31,7 @@ extern "C" BOOL UpdateDriverForPlugAndPlayDevicesA(HWND /*parent*/, const char* 
         if (!matches)
             continue;
         matched = true;
-        if (device.driver.known && (device.driver.name.empty() || device.driver.name == "usbfs"))
+        if (device.driver.known && !HeldByKernelDriver(device.driver))
             continue;  // already without a kernel driver
         DWORD error = SetKernelDriverAttached(device, false);
         if (error != ERROR_SUCCESS) {

@@ -33,7 +33,9 @@ std::string Hex4(uint16_t value) {
     return text;
 }
 
-std::string PortPath(libusb_device* device) {
+}  // namespace
+
+std::string UsbPortPath(libusb_device* device) {
     uint8_t ports[8];
     int count = libusb_get_port_numbers(device, ports, sizeof ports);
     std::string path = std::to_string(libusb_get_bus_number(device)) + "-";
@@ -46,6 +48,8 @@ std::string PortPath(libusb_device* device) {
     }
     return path;
 }
+
+namespace {
 
 // Keeps the characters an instance id may hold; a serial with others (or
 // none) is replaced by the port path, as the system does for devices without
@@ -155,7 +159,7 @@ UsbDeviceInstance ReadUsbDevice(libusb_device* usbDevice) {
     UsbDeviceInstance device;
     device.bus = libusb_get_bus_number(usbDevice);
     device.address = libusb_get_device_address(usbDevice);
-    device.portPath = PortPath(usbDevice);
+    device.portPath = UsbPortPath(usbDevice);
     libusb_device_descriptor descriptor{};
     libusb_get_device_descriptor(usbDevice, &descriptor);
     device.vendorId = descriptor.idVendor;

@@ -19,6 +19,11 @@ struct InterfaceDriver {
     std::string name;    ///< "" when none holds it; "usbfs" when a program does
 };
 
+/// Whether a kernel driver (not a program through usbfs) holds the interface.
+inline bool HeldByKernelDriver(const InterfaceDriver& driver) {
+    return driver.known && !driver.name.empty() && driver.name != "usbfs";
+}
+
 /// One USB device as a device instance.
 struct UsbDeviceInstance {
     uint16_t vendorId = 0;
@@ -40,6 +45,9 @@ struct UsbDeviceInstance {
 /// handles its events: nothing asynchronous runs on it); null (with the
 /// libusb code in *error) when libusb cannot start. Any thread.
 libusb_context* UsbContext(int* error = nullptr);
+/// The device's place on the bus, "1-2.3" (bus, then the port numbers);
+/// readable after the device is gone.
+std::string UsbPortPath(libusb_device* device);
 /// Reads a device as an instance (opens it briefly for its serial number and
 /// its printer interface's driver). Any thread.
 UsbDeviceInstance ReadUsbDevice(libusb_device* device);

@@ -3,6 +3,7 @@
 #include "devices/usb_bus.h"
 
 #include "diagnostics/diagnostics.h"
+#include "thread_annotations.h"
 #include "usbio.h"
 #include "window/device_notify.h"
 
@@ -58,9 +59,12 @@ public:
         m_stop = true;
         libusb_hotplug_deregister_callback(m_context, m_callback);
         m_thread.join();
-        for (const Event& event : m_events)
-            libusb_unref_device(event.device);
-        m_events.clear();
+        {
+            std::lock_guard lock(m_lock);
+            for (const Event& event : m_events)
+                libusb_unref_device(event.device);
+            m_events.clear();
+        }
         libusb_exit(m_context);
     }
 
@@ -98,8 +102,7 @@ private:
             if (!found)
                 return;  // gone again before it could be read
             device = *found;
-            if (MakerDriverInstalled() && device.driver.known && !device.driver.name.empty() &&
-                device.driver.name != "usbfs") {
+            if (MakerDriverInstalled() && HeldByKernelDriver(device.driver)) {
                 DWORD error = SetKernelDriverAttached(device, false);
                 if (error != ERROR_SUCCESS)
                     diagnostics::Report(diagnostics::Level::kWarning,
@@ -111,7 +114,7 @@ private:
                     return;
                 device = *found;
             }
-            if (device.driver.known && !device.driver.name.empty() && device.driver.name != "usbfs")
+            if (HeldByKernelDriver(device.driver))
                 return;  // held by a kernel driver: not an interface of the maker's driver
         } else {
             // Gone: only what libusb remembers of it can be read.
@@ -119,13 +122,7 @@ private:
             device.productId = USBIO_PRODUCT_ID;
             device.bus = libusb_get_bus_number(event.device);
             device.address = libusb_get_device_address(event.device);
-            uint8_t ports[8];
-            int count = libusb_get_port_numbers(event.device, ports, sizeof ports);
-            device.portPath = std::to_string(device.bus) + "-";
-            for (int i = 0; i < count; ++i)
-                device.portPath += (i ? "." : "") + std::to_string(ports[i]);
-            if (count <= 0)
-                device.portPath += "0";
+            device.portPath = UsbPortPath(event.device);
         }
         const std::string path = InterfacePath(device);
         std::vector<unsigned char> record(offsetof(window::DEV_BROADCAST_DEVICEINTERFACE, dbcc_name) + path.size() + 1);
@@ -144,8 +141,8 @@ private:
     std::atomic<bool> m_stop{false};
     libusb_hotplug_callback_handle m_callback = 0;
     std::thread m_thread;
-    std::mutex m_lock;
-    std::vector<Event> m_events;  // GUARDED_BY(m_lock)
+    marquen::Mutex m_lock;
+    std::vector<Event> m_events GUARDED_BY(m_lock);
 };
 
 }  // namespace

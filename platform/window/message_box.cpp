@@ -2,14 +2,15 @@
 #include "window/message_box.h"
 
 #include "diagnostics/diagnostics.h"
+#include "thread_annotations.h"
 
 #include <mutex>
 
 namespace marquen::window {
 namespace {
 
-std::mutex g_lock;
-MessageBoxPresenter g_presenter;  // GUARDED_BY(g_lock)
+marquen::Mutex g_lock;
+MessageBoxPresenter g_presenter GUARDED_BY(g_lock);
 
 }  // namespace
 

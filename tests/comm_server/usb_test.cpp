@@ -4,6 +4,8 @@
 // printer it needs) and skip elsewhere; the ones about an absent printer run
 // outside any testbed.
 #include "comm_test_support.h"
+#include "usb_driver_class.h"
+#include "window/device_notify.h"
 #include "window/message_box.h"
 
 #include <cstdlib>
@@ -129,6 +131,32 @@ TEST_F(UsbServer, RemovalClosesThePortAndArrivalReopensIt) {
     LONG written = 0;
     EXPECT_EQ(Write({0x1D, 0x23, 0x00}, 0, std::nullopt, &written), -1);
     EXPECT_EQ(written, 3);
+}
+
+// Only the first object of the process registers for device changes; once
+// it is gone nobody hears of them, not even an object made after it.
+TEST_F(UsbServer, OnlyTheFirstObjectHearsOfDevices) {
+    using namespace marquen::window;
+    DEV_BROADCAST_DEVICEINTERFACE record{};
+    record.dbcc_size = sizeof record;
+    record.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    record.dbcc_classguid = GUID_CLASS_VANTREX_USB_DRIVER;
+    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(&record);
+
+    ComPtr<ICommunication> second;
+    ASSERT_EQ(CoCreateInstance(CLSID_Communication, nullptr, CLSCTX_INPROC_SERVER, IID_ICommunication,
+                               second.PutVoid()),
+              S_OK);
+    EXPECT_EQ(BroadcastDeviceChange(0x0007, header), 1u) << "the first object only";
+    m_point->Unadvise(m_cookie);
+    m_point.Reset();
+    m_comm.Reset();
+    EXPECT_EQ(BroadcastDeviceChange(0x0007, header), 0u) << "withdrawn with the first object";
+    ComPtr<ICommunication> third;
+    ASSERT_EQ(CoCreateInstance(CLSID_Communication, nullptr, CLSCTX_INPROC_SERVER, IID_ICommunication,
+                               third.PutVoid()),
+              S_OK);
+    EXPECT_EQ(BroadcastDeviceChange(0x0007, header), 0u) << "later objects do not register again";
 }
 
 }  // namespace
