@@ -79,6 +79,9 @@ inline constexpr const char* kSwitchWithDeviceManager =
 inline constexpr const char* kSwitchQuestion =
     "Your printer is well connected,but Marquen needs to switch from \"%s\"  to \"Vantrex USB Driver\".\nYou "
     "will able to switch back to \"%s\" at the end of the session.\nDo you want to continue ?";
+/// Shown, followed by the system's text, when switching to the maker's
+/// driver fails with a code the communication server has no text for.
+inline constexpr const char* kSwitchFailed = "Marquen could not switch your printer to \"Vantrex USB Driver\": ";
 /// The question at exit; %s is the previous driver.
 inline constexpr const char* kSwitchBackQuestion = "Do you want to re-load \"%s\" driver ?";
 /// Where the maker's driver information file lies, after the program folder.

@@ -22,6 +22,14 @@ std::string Fill(std::string_view text, const std::string& value)
     return filled;
 }
 
+// The codes whose text the communication server shows itself when the
+// switch to the maker's driver fails.
+bool ServerExplainsSwitchFailure(LONG code)
+{
+    const auto value = static_cast<uint32_t>(code);
+    return value == 0 || value == 2 || (value >= 0xE0000200 && value <= 0xE000022C);
+}
+
 }  // namespace
 
 bool CMarquenApp::IsWindowsNT()
@@ -67,8 +75,14 @@ bool CMarquenApp::ConnectUsbPrinter(std::string& portName)
         LONG result = 0;
         ThrowIfFailed(comm->UpdateUSBDriver(location.Get(), &result), IID_ICommunication);
         if (result != 0) {
-            // The server has shown why when it knows; the previous driver is
-            // kept, so the question at exit still offers it.
+            // The server shows the texts of its own table; any other code
+            // (no access to the device, the device busy) would otherwise
+            // leave the user without a word. The previous driver is kept, so
+            // the question at exit still offers it.
+            if (!ServerExplainsSwitchFailure(result))
+                m_messageBox.ShowMessage(app_strings::kSwitchFailed + SystemMessageText(HRESULT_FROM_WIN32(
+                                                                          static_cast<DWORD>(result))),
+                                         MessageButtons::Ok, MessageIcon::Error);
             RefreshStatusLine();
             return false;
         }

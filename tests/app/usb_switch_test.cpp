@@ -151,6 +151,23 @@ TEST_F(UsbSwitchTest, AFailedSwitchOpensNothingButKeepsTheDriverForExit)
     EXPECT_EQ(app.m_strPreviousDriver, "USB Printing Support");
 }
 
+TEST_F(UsbSwitchTest, AFailureTheServerDoesNotExplainIsExplainedHere)
+{
+    comm.usbConnected = 1;
+    comm.usbDriver = "USB Printing Support";
+    comm.updateResult = 5;  // no access to the device
+    app.ConnectPrinter();
+    ASSERT_EQ(messages.shown.size(), 2u);
+    EXPECT_EQ(messages.shown[1].text,
+              "Marquen could not switch your printer to \"Vantrex USB Driver\": Access is denied.");
+    EXPECT_FALSE(OpenedAnything());
+    // The server's own codes get no second message.
+    comm.updateResult = static_cast<LONG>(0xE000020B);
+    messages.shown.clear();
+    app.ConnectPrinter();
+    EXPECT_EQ(messages.shown.size(), 1u);
+}
+
 TEST_F(UsbSwitchTest, OutsideTheFamilyOnlyTheDeviceManagerTextIsShown)
 {
     app.windowsNT = false;
