@@ -155,6 +155,9 @@ bool UsbPrinter::Plug(std::string& error) {
         plug->handler = umockdev_ioctl_base_new();
         m_plugs.push_back(std::move(plug));
     }
+    // Once the handler is attached, the plug's state belongs to it (and m_lock).
+    const bool heldAtStart = m_options.heldByUsblp;
+    const uint8_t configurationAtStart = m_options.descriptors.configurationValue;
     g_signal_connect(raw->handler, "handle-ioctl", G_CALLBACK(HandleIoctlThunk), raw);
 
     // The kernel driver's folder must exist before the interface links to it.
@@ -190,7 +193,7 @@ bool UsbPrinter::Plug(std::string& error) {
                          "E: DEVNAME=/dev/bus/usb/001/" + number + "\n" + "E: BUSNUM=001\nE: DEVNUM=" + number +
                          "\n" + "E: PRODUCT=" + ids + "\n" + "A: busnum=1\\n\nA: devnum=" +
                          std::to_string(raw->deviceNumber) + "\\n\n" + "A: speed=12\\n\n" +
-                         "A: bConfigurationValue=" + std::to_string(raw->configuration) + "\\n\n";
+                         "A: bConfigurationValue=" + std::to_string(configurationAtStart) + "\\n\n";
     char hexId[16];
     std::snprintf(hexId, sizeof hexId, "%04x", vendor);
     device += std::string("A: idVendor=") + hexId + "\\n\n";
@@ -209,7 +212,7 @@ bool UsbPrinter::Plug(std::string& error) {
                             "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: INTERFACE=7/1/2\n" +
                             "A: bInterfaceClass=07\\n\nA: bInterfaceSubClass=01\\n\nA: bInterfaceProtocol=02\\n\n" +
                             "A: bInterfaceNumber=" + std::to_string(d.interfaceNumber) + "\\n\n";
-    if (raw->heldByKernel) {
+    if (heldAtStart) {
         interface += "L: driver=../../../../bus/usb/drivers/usblp\n";
     }
     interface += "\n";
@@ -218,7 +221,7 @@ bool UsbPrinter::Plug(std::string& error) {
         g_clear_error(&failure);
         return false;
     }
-    Log("plugged in as " + raw->node + (raw->heldByKernel ? ", held by usblp" : ", no kernel driver"));
+    Log("plugged in as " + raw->node + (heldAtStart ? ", held by usblp" : ", no kernel driver"));
     return true;
 }
 
