@@ -1,0 +1,97 @@
+// The program's entry: the two informational options answered without a
+// window, the wait dialog's helper mode, and the toolkit application that runs
+// CMarquenApp's start-up, event loop and shutdown.
+#include "desktop_app.h"
+#include "wait_dialog.h"
+
+#include <wx/app.h>
+#include <wx/evtloop.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: marquen [FILE]\n"
+    "Prepares logos for receipt printers and manages a printer's logo memory.\n"
+    "Opens FILE (a monochrome .bmp, or a .log or .gfx printer logo) at start-up.\n"
+    "\n"
+    "  --help      show this text and exit\n"
+    "  --version   show the version and exit\n"
+    "\n"
+    "The printer connection is chosen on the Communication page and kept in\n"
+    "~/.config/Marquen.conf (or $XDG_CONFIG_HOME/Marquen.conf).\n";
+
+bool g_bWaitDialogHelper = false;
+
+class CMarquenWxApp : public wxApp {
+public:
+    bool OnInit() override
+    {
+        if (g_bWaitDialogHelper)
+            return RunWaitDialogHelper();
+        SetAppName("Marquen");
+        SetVendorName("VANTREX");
+        m_pApp = std::make_unique<CDesktopApp>(m_messageBox);
+        std::vector<std::string> arguments;
+        for (int i = 1; i < argc; ++i)
+            arguments.emplace_back(argv[i].utf8_str());
+        m_pApp->SetCommandLine(std::move(arguments));
+        if (!m_pApp->InitInstance()) {
+            m_pApp.reset();
+            return false;
+        }
+        return true;
+    }
+
+    void OnEventLoopEnter(wxEventLoopBase* loop) override
+    {
+        wxApp::OnEventLoopEnter(loop);
+        // The first loop that runs (the main one, or a message box's during the
+        // start-up) takes the queue's descriptor; the main context keeps it for
+        // every loop after.
+        if (m_pApp && !m_queue.IsAttached())
+            m_queue.Attach();
+    }
+
+    int OnExit() override
+    {
+        int code = 0;
+        if (m_pApp) {
+            code = m_pApp->ExitInstance();
+            m_queue.Detach();
+            m_pApp.reset();
+        }
+        wxApp::OnExit();
+        return code;
+    }
+
+private:
+    CWxMessageBox m_messageBox;
+    CMessageQueueSource m_queue;
+    std::unique_ptr<CDesktopApp> m_pApp;
+};
+
+}  // namespace
+
+wxIMPLEMENT_APP_NO_MAIN(CMarquenWxApp);
+
+int main(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::puts("Marquen version 1.0");
+            return 0;
+        }
+    }
+    g_bWaitDialogHelper = argc == 2 && std::strcmp(argv[1], kWaitDialogOption) == 0;
+    return wxEntry(argc, argv);
+}
