@@ -34,12 +34,20 @@ ViewLayout ComputeViewLayout(int width, int height, int pictureWidth, int pictur
 
     layout.tabControl = Rect{0, 0, width, std::min(height, kTabHeight)};
     const int below = std::max(0, height - kTabHeight);
+    // A bar needs room for its two arrows; where there is none there is no
+    // picture to see either, and the bar stays hidden until the window grows.
+    layout.vertical.visible = layout.vertical.visible && below >= 2 * kScrollBarSize;
+    layout.horizontal.visible = layout.horizontal.visible && below >= kScrollBarSize && width >= 2 * kScrollBarSize;
     layout.verticalBar = Rect{std::max(0, width - kScrollBarSize), kTabHeight, std::min(width, kScrollBarSize), below};
     const int barWidth = layout.vertical.visible ? std::max(0, width - kScrollBarSize) : width;
     layout.horizontalBar =
         Rect{0, std::max(kTabHeight, height - kScrollBarSize), barWidth, std::min(below, kScrollBarSize)};
     const int areaWidth = layout.vertical.visible ? barWidth : width;
-    const int areaHeight = layout.horizontal.visible ? std::max(0, below - kScrollBarSize) : below;
+    int areaHeight = layout.horizontal.visible ? std::max(0, below - kScrollBarSize) : below;
+    // Too low for a bar is too low for a picture that starts 20 pixels down:
+    // a sliver of it that could not be scrolled is not shown.
+    if (below < 2 * kScrollBarSize)
+        areaHeight = 0;
     layout.pictureArea = Rect{0, kTabHeight, areaWidth, areaHeight};
     return layout;
 }

@@ -58,7 +58,9 @@ struct ViewLayout {
 
 /// The layout for a client area of width x height and a picture of
 /// pictureWidth x pictureHeight (0 x 0 when none is displayed). Negative or
-/// zero client sizes give empty rectangles, never wrapped ones.
+/// zero client sizes give empty rectangles, never wrapped ones. A bar with no
+/// room for its arrows (30 pixels) is hidden; the picture area then has no
+/// room either.
 ViewLayout ComputeViewLayout(int width, int height, int pictureWidth, int pictureHeight);
 
 /// The scroll codes of a scroll bar.
