@@ -10,6 +10,7 @@
 #include <wx/app.h>
 #include <wx/confbase.h>
 #include <wx/evtloop.h>
+#include <wx/filename.h>
 #include <wx/msgdlg.h>
 
 namespace {
@@ -169,7 +170,10 @@ void CDesktopApp::ShowMainWindow()
 
 void CDesktopApp::AddToRecentFileList(const std::string& path)
 {
-    m_history.AddFileToHistory(wxString::FromUTF8(path));
+    // The list outlives the folder the program was started from.
+    wxFileName file(wxString::FromUTF8(path));
+    file.MakeAbsolute();
+    m_history.AddFileToHistory(file.GetFullPath());
     SaveHistory();
     if (m_pFrame != nullptr)
         m_pFrame->RefreshRecentFiles(m_history);

@@ -6,9 +6,14 @@
 
 #include <wx/app.h>
 #include <wx/evtloop.h>
+#include <wx/evtloopsrc.h>
+#include <wx/window.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +32,37 @@ constexpr const char* kUsage =
     "~/.config/Marquen.conf (or $XDG_CONFIG_HOME/Marquen.conf).\n";
 
 bool g_bWaitDialogHelper = false;
+
+// SIGTERM (a session that ends) and SIGINT (Ctrl+C in a terminal) end the
+// program as its Quit command does, settings saved: the handler only writes
+// to a pipe that the event loop watches.
+int g_signalPipe[2] = {-1, -1};
+
+extern "C" void OnTerminationSignal(int)
+{
+    const char byte = 1;
+    ssize_t ignored = ::write(g_signalPipe[1], &byte, 1);
+    (void)ignored;
+}
+
+class TerminationHandler : public wxEventLoopSourceHandler {
+public:
+    void OnReadWaiting() override
+    {
+        char bytes[16];
+        while (::read(g_signalPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        if (wxWindow* top = wxTheApp->GetTopWindow())
+            top->Close();
+        else
+            wxTheApp->ExitMainLoop();
+        // The frame goes in the next idle time, which a wake-up from outside
+        // the toolkit does not schedule by itself.
+        wxTheApp->WakeUpIdle();
+    }
+    void OnWriteWaiting() override {}
+    void OnExceptionWaiting() override {}
+};
 
 class CMarquenWxApp : public wxApp {
 public:
@@ -56,6 +92,15 @@ public:
         // every loop after.
         if (m_pApp && !m_queue.IsAttached())
             m_queue.Attach();
+        if (m_pApp && m_pSignalSource == nullptr && ::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+            m_pSignalSource = loop->AddSourceForFD(g_signalPipe[0], &m_terminationHandler, wxEVENT_SOURCE_INPUT);
+            struct sigaction action {};
+            action.sa_handler = OnTerminationSignal;
+            ::sigemptyset(&action.sa_mask);
+            action.sa_flags = SA_RESTART;
+            ::sigaction(SIGTERM, &action, nullptr);
+            ::sigaction(SIGINT, &action, nullptr);
+        }
     }
 
     int OnExit() override
@@ -66,6 +111,12 @@ public:
             m_queue.Detach();
             m_pApp.reset();
         }
+        if (m_pSignalSource != nullptr) {
+            ::signal(SIGTERM, SIG_DFL);
+            ::signal(SIGINT, SIG_DFL);
+            delete m_pSignalSource;
+            m_pSignalSource = nullptr;
+        }
         wxApp::OnExit();
         return code;
     }
@@ -73,6 +124,8 @@ public:
 private:
     CWxMessageBox m_messageBox;
     CMessageQueueSource m_queue;
+    TerminationHandler m_terminationHandler;
+    wxEventLoopSource* m_pSignalSource = nullptr;
     std::unique_ptr<CDesktopApp> m_pApp;
 };
 
