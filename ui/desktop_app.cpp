@@ -29,6 +29,8 @@ public:
 
 MessageAnswer CWxMessageBox::ShowMessage(const std::string& text, MessageButtons buttons, MessageIcon icon)
 {
+    if (m_beforeShow)
+        m_beforeShow();
     long style = 0;
     switch (buttons) {
     case MessageButtons::Ok:
@@ -108,9 +110,12 @@ CDesktopApp::CDesktopApp(IMessageBox& messageBox)
 
 CDesktopApp::~CDesktopApp()
 {
+    // The frame, the view and the pages refer to this object: they go first,
+    // now, even when the frame was only marked for deletion at the next idle
+    // time (a start-up that failed, or a loop that ended before that time).
     if (m_pFrame != nullptr) {
-        m_pFrame->Destroy();
-        OnFrameDestroyed();
+        wxPendingDelete.DeleteObject(m_pFrame);
+        delete m_pFrame;  // its destructor calls OnFrameDestroyed
     }
 }
 

@@ -9,6 +9,7 @@
 #include <wx/evtloopsrc.h>
 #include <wx/filehistory.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -19,6 +20,9 @@ class CMainFrame;
 class CWxMessageBox : public IMessageBox {
 public:
     MessageAnswer ShowMessage(const std::string& text, MessageButtons buttons, MessageIcon icon) override;
+    /// Runs before each box: the application ends its wait dialog there, so
+    /// that no box opens behind it during the start-up.
+    std::function<void()> m_beforeShow;
 };
 
 /// The Communication object's events come from hidden message windows owned by

@@ -73,11 +73,16 @@ public:
         SetAppName("Marquen");
         SetVendorName("VANTREX");
         m_pApp = std::make_unique<CDesktopApp>(m_messageBox);
+        m_messageBox.m_beforeShow = [this] {
+            if (m_pApp)
+                m_pApp->StopWaitThread();
+        };
         std::vector<std::string> arguments;
         for (int i = 1; i < argc; ++i)
             arguments.emplace_back(argv[i].utf8_str());
         m_pApp->SetCommandLine(std::move(arguments));
         if (!m_pApp->InitInstance()) {
+            m_messageBox.m_beforeShow = nullptr;
             m_pApp.reset();
             return false;
         }
@@ -109,6 +114,7 @@ public:
         if (m_pApp) {
             code = m_pApp->ExitInstance();
             m_queue.Detach();
+            m_messageBox.m_beforeShow = nullptr;
             m_pApp.reset();
         }
         if (m_pSignalSource != nullptr) {

@@ -31,7 +31,7 @@ const wxColour kDialogBackground(0x1F, 0x3A, 0x68);
 
 CWaitDlg::CWaitDlg()
     : wxDialog(nullptr, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize,
-               wxBORDER_SIMPLE | wxSTAY_ON_TOP),
+               wxBORDER_SIMPLE),
       m_strText(view_logic::kWaitText),
       m_timer(this, 0)
 {

@@ -392,6 +392,23 @@ TEST_F(FrameGuiTest, QuittingSavesTheSettingsAndTheRecentFiles)
     EXPECT_EQ(profile.Read("/Recent File List/file1", ""), wxString(sample));
 }
 
+TEST_F(FrameGuiTest, AFileThatIsNoPictureEndsTheStartUpWithItsMessage)
+{
+    std::string text = (folder / "notes.bmp").string();
+    std::ofstream(text) << "not a picture\n";
+    app = std::make_unique<CDesktopApp>(messages);
+    app->SetProfilePath((folder / "Marquen.conf").string());
+    app->SetWaitDialogProgram("");
+    app->SetCommandLine({text});
+    EXPECT_FALSE(app->InitInstance());
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{"Picture type not supported."});
+    ASSERT_NE(app->GetFrame(), nullptr);
+    EXPECT_FALSE(app->GetFrame()->IsShown());
+    // The frame, its view and pages go with the application object.
+    app.reset();
+    Spin(50);
+}
+
 TEST(WaitDialogTest, HelperShowsTheDialogAndEndsWhenTold)
 {
     std::unique_ptr<CWaitProcess> helper =
