@@ -7,6 +7,7 @@
 #include <wx/app.h>
 #include <wx/evtloop.h>
 #include <wx/evtloopsrc.h>
+#include <wx/timer.h>
 #include <wx/window.h>
 
 #include <csignal>
@@ -52,6 +53,22 @@ public:
         char bytes[16];
         while (::read(g_signalPipe[0], bytes, sizeof bytes) > 0) {
         }
+        CloseWhenIdle();
+    }
+
+private:
+    // A modal dialog (a message box, a file dialog) has code of the frame
+    // below it on the stack: the frame is closed once that dialog is gone.
+    void CloseWhenIdle()
+    {
+        if (wxEventLoopBase::GetActive() != wxTheApp->GetMainLoop()) {
+            if (!m_pRetry) {
+                m_pRetry = std::make_unique<wxTimer>();
+                m_pRetry->Bind(wxEVT_TIMER, [this](wxTimerEvent&) { CloseWhenIdle(); });
+            }
+            m_pRetry->StartOnce(200);
+            return;
+        }
         if (wxWindow* top = wxTheApp->GetTopWindow())
             top->Close();
         else
@@ -60,6 +77,12 @@ public:
         // the toolkit does not schedule by itself.
         wxTheApp->WakeUpIdle();
     }
+
+    std::unique_ptr<wxTimer> m_pRetry;
+
+public:
+    /// Ends the retry timer while the toolkit still runs.
+    void Release() { m_pRetry.reset(); }
     void OnWriteWaiting() override {}
     void OnExceptionWaiting() override {}
 };
@@ -83,6 +106,8 @@ public:
         m_pApp->SetCommandLine(std::move(arguments));
         if (!m_pApp->InitInstance()) {
             m_messageBox.m_beforeShow = nullptr;
+            m_queue.Detach();
+            ReleaseSignalSource();
             m_pApp.reset();
             return false;
         }
@@ -117,17 +142,23 @@ public:
             m_messageBox.m_beforeShow = nullptr;
             m_pApp.reset();
         }
-        if (m_pSignalSource != nullptr) {
-            ::signal(SIGTERM, SIG_DFL);
-            ::signal(SIGINT, SIG_DFL);
-            delete m_pSignalSource;
-            m_pSignalSource = nullptr;
-        }
+        ReleaseSignalSource();
         wxApp::OnExit();
         return code;
     }
 
 private:
+    void ReleaseSignalSource()
+    {
+        if (m_pSignalSource == nullptr)
+            return;
+        ::signal(SIGTERM, SIG_DFL);
+        ::signal(SIGINT, SIG_DFL);
+        delete m_pSignalSource;
+        m_pSignalSource = nullptr;
+        m_terminationHandler.Release();
+    }
+
     CWxMessageBox m_messageBox;
     CMessageQueueSource m_queue;
     TerminationHandler m_terminationHandler;

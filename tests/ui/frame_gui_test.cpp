@@ -5,6 +5,7 @@
 // else goes through the real windows and the toolkit's event loop.
 #include "accessibility.h"
 #include "command_ids.h"
+#include "command_table.h"
 #include "desktop_app.h"
 #include "main_frame.h"
 #include "marquen_view.h"
@@ -20,6 +21,7 @@
 #include <wx/app.h>
 #include <wx/evtloop.h>
 #include <wx/fileconf.h>
+#include <wx/menu.h>
 #include <wx/notebook.h>
 #include <wx/scrolbar.h>
 #include <wx/statusbr.h>
@@ -390,6 +392,42 @@ TEST_F(FrameGuiTest, QuittingSavesTheSettingsAndTheRecentFiles)
         EXPECT_TRUE(profile.Exists(wxString("/Settings/") + key)) << key;
     EXPECT_EQ(profile.ReadLong("/Settings/Backgound color", 0), 0x00FF00);
     EXPECT_EQ(profile.Read("/Recent File List/file1", ""), wxString(sample));
+}
+
+TEST_F(FrameGuiTest, DroppedAndRecentFilesOpenLikeChosenOnes)
+{
+    Start({});
+    wxMenuBar* menus = frame->GetMenuBar();
+    wxMenuItem* placeholder = menus->FindItem(command_table::RecentFileWxId(0));
+    ASSERT_NE(placeholder, nullptr);
+    EXPECT_EQ(placeholder->GetItemLabelText(), "Recent file");
+    EXPECT_FALSE(placeholder->IsEnabled());
+
+    // A file dropped on the window opens as the document.
+    auto* files = new wxString[1]{wxString::FromUTF8(sample)};
+    wxDropFilesEvent drop(wxEVT_DROP_FILES, 1, files);
+    frame->GetEventHandler()->ProcessEvent(drop);
+    ASSERT_NE(Doc().GetInput(), nullptr);
+    EXPECT_EQ(Doc().GetPathName(), sample);
+    wxMenuItem* first = menus->FindItem(command_table::RecentFileWxId(0));
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->GetItemLabel(), "&1 " + wxString::FromUTF8(sample));
+    EXPECT_TRUE(first->IsEnabled());
+
+    // The recent entry reopens it (the file changed on disk meanwhile).
+    std::string other = (folder / "second.bmp").string();
+    fs::copy_file(sample, other);
+    frame->m_openDialogOverride = [&](const std::string&) -> std::optional<std::string> { return other; };
+    frame->RunCommand(ID_FILE_OPEN);
+    EXPECT_EQ(Doc().GetPathName(), other);
+    EXPECT_EQ(std::string(app->History().GetHistoryFile(1).utf8_str()), sample);
+    frame->RunCommand(ID_FILE_MRU_FIRST + 1);
+    EXPECT_EQ(Doc().GetPathName(), sample);
+    // An entry whose file is gone leaves the list when chosen.
+    fs::remove(other);
+    frame->RunCommand(ID_FILE_MRU_FIRST + 1);
+    EXPECT_EQ(app->History().GetCount(), 1u);
+    EXPECT_EQ(messages.shown.size(), 1u);
 }
 
 TEST_F(FrameGuiTest, AFileThatIsNoPictureEndsTheStartUpWithItsMessage)
