@@ -5,10 +5,10 @@
 #include "command_table.h"
 #include "main_frame.h"
 #include "marquen_app.h"
+#include "picture_painter.h"
 
 #include <wx/colordlg.h>
 #include <wx/dcbuffer.h>
-#include <wx/image.h>
 #include <wx/menu.h>
 #include <wx/notebook.h>
 #include <wx/scrolbar.h>
@@ -248,39 +248,7 @@ void CMarquenView::OnWheel(int delta)
 
 void CMarquenView::DrawPicture(wxDC& dc, const wxSize& size)
 {
-    dc.SetBackground(wxBrush(ColourFromSetting(m_app.m_crBackground)));
-    dc.Clear();
-    const PictureFile* picture = DisplayedPicture();
-    if (picture == nullptr)
-        return;
-    const int width = static_cast<int>(picture->Width());
-    const int height = static_cast<int>(picture->Height());
-    const int h = m_nHorizontal;
-    const int v = m_nVertical;
-    const int left = view_logic::kPictureLeft;
-    const int top = view_logic::kPictureTop - view_logic::kTabHeight;
-    // Only the dots that can show are made into a bitmap: a 2040 x 2040
-    // picture costs what the window shows of it, not four million dots.
-    const int shownWidth = std::min(width - h, size.x - left);
-    const int shownHeight = std::min(height - v, size.y - top);
-    if (shownWidth <= 0 || shownHeight <= 0)
-        return;
-    const std::span<const uint8_t> bits = picture->Bits();
-    const size_t rowBytes = BytesPerRow(static_cast<uint32_t>(width));
-    wxImage image(shownWidth, shownHeight, false);
-    unsigned char* rgb = image.GetData();
-    for (int y = 0; y < shownHeight; ++y) {
-        const size_t rowStart = static_cast<size_t>(y + v) * rowBytes;
-        unsigned char* out = rgb + static_cast<size_t>(y) * shownWidth * 3;
-        for (int x = 0; x < shownWidth; ++x) {
-            const size_t index = rowStart + static_cast<size_t>(x + h) / 8;
-            const bool black = index < bits.size() && (bits[index] & (0x80u >> ((x + h) % 8))) != 0;
-            const unsigned char value = black ? 0 : 255;
-            out[0] = out[1] = out[2] = value;
-            out += 3;
-        }
-    }
-    dc.DrawBitmap(wxBitmap(image), left, top);
+    PaintPicture(dc, size, ColourFromSetting(m_app.m_crBackground), DisplayedPicture(), m_nHorizontal, m_nVertical);
 }
 
 bool CMarquenView::FilterKey(const wxKeyEvent& event)

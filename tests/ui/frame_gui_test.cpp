@@ -250,13 +250,19 @@ TEST_F(FrameGuiTest, SaveNeverWritesAnotherFormatOverTheOpenedPicture)
 TEST_F(FrameGuiTest, EnterAndEscapeInAnEditFieldCloseNothing)
 {
     Start({sample});
-    wxTextCtrl* field = nullptr;
-    for (wxWindow* child : view->TabControl()->GetPage(0)->GetChildren()) {
-        field = dynamic_cast<wxTextCtrl*>(child);
-        if (field != nullptr && field->IsShown() && field->IsEnabled())
-            break;
-        field = nullptr;
-    }
+    // The first edit field of the Picture Info page that takes typing, at any
+    // depth (a spin control's own field counts).
+    std::function<wxTextCtrl*(wxWindow*)> findField = [&](wxWindow* parent) -> wxTextCtrl* {
+        for (wxWindow* child : parent->GetChildren()) {
+            auto* text = dynamic_cast<wxTextCtrl*>(child);
+            if (text != nullptr && text->IsShownOnScreen() && text->IsEnabled() && text->IsEditable())
+                return text;
+            if (wxTextCtrl* inner = findField(child))
+                return inner;
+        }
+        return nullptr;
+    };
+    wxTextCtrl* field = findField(view->TabControl()->GetPage(0));
     ASSERT_NE(field, nullptr) << "the Picture Info page has no edit field";
     wxUIActionSimulator input;
     wxPoint centre = field->GetScreenRect().GetPosition() + wxPoint(5, 5);
@@ -265,6 +271,7 @@ TEST_F(FrameGuiTest, EnterAndEscapeInAnEditFieldCloseNothing)
     input.MouseClick();
     Spin(100);
     ASSERT_TRUE(SpinUntil([&] { return wxWindow::FindFocus() == field; }, 3000));
+    const wxString typed = field->GetValue();
     frame->Bind(wxEVT_CLOSE_WINDOW, &FrameGuiTest::VetoClose, this);
     input.Char(WXK_RETURN);
     Spin(100);
@@ -272,6 +279,7 @@ TEST_F(FrameGuiTest, EnterAndEscapeInAnEditFieldCloseNothing)
     Spin(100);
     frame->Unbind(wxEVT_CLOSE_WINDOW, &FrameGuiTest::VetoClose, this);
     EXPECT_EQ(closes, 0);
+    EXPECT_EQ(field->GetValue(), typed);  // Enter typed nothing into the field
     EXPECT_TRUE(frame->IsShown());
     EXPECT_TRUE(view->TabControl()->GetPage(0)->IsShown());
     EXPECT_EQ(view->TabControl()->GetSelection(), 0);
