@@ -37,7 +37,8 @@ uint32_t SettingFromColour(const wxColour& colour)
 class CPictureArea : public wxWindow {
 public:
     explicit CPictureArea(CMarquenView* view)
-        : wxWindow(view, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxFULL_REPAINT_ON_RESIZE), m_pView(view)
+        : wxWindow(view, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxFULL_REPAINT_ON_RESIZE | wxWANTS_CHARS),
+          m_pView(view)
     {
         SetBackgroundStyle(wxBG_STYLE_PAINT);
         Bind(wxEVT_PAINT, [this](wxPaintEvent&) {
@@ -51,6 +52,36 @@ public:
         Bind(wxEVT_MOUSEWHEEL, [this](wxMouseEvent& event) {
             m_pView->OnWheel(event.GetWheelRotation());
             event.Skip();
+        });
+        // From the keyboard: arrows move a dot, Page Up and Page Down a page
+        // (Shift for across); Tab still moves on to the next control.
+        Bind(wxEVT_KEY_DOWN, [this](wxKeyEvent& event) {
+            using view_logic::ScrollCode;
+            switch (event.GetKeyCode()) {
+            case WXK_LEFT:
+                m_pView->Scroll(false, ScrollCode::LineUp);
+                break;
+            case WXK_RIGHT:
+                m_pView->Scroll(false, ScrollCode::LineDown);
+                break;
+            case WXK_UP:
+                m_pView->Scroll(true, ScrollCode::LineUp);
+                break;
+            case WXK_DOWN:
+                m_pView->Scroll(true, ScrollCode::LineDown);
+                break;
+            case WXK_PAGEUP:
+                m_pView->Scroll(!event.ShiftDown(), ScrollCode::PageUp);
+                break;
+            case WXK_PAGEDOWN:
+                m_pView->Scroll(!event.ShiftDown(), ScrollCode::PageDown);
+                break;
+            case WXK_TAB:
+                Navigate(event.ShiftDown() ? wxNavigationKeyEvent::IsBackward : wxNavigationKeyEvent::IsForward);
+                break;
+            default:
+                event.Skip();
+            }
         });
     }
     bool AcceptsFocus() const override { return true; }

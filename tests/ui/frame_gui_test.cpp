@@ -337,6 +337,18 @@ TEST_F(FrameGuiTest, ASmallClientAreaKeepsSoundScrollBars)
     ASSERT_TRUE(view->HorizontalBar()->IsShown());
     view->OnWheel(-120);
     EXPECT_EQ(view->HorizontalPosition(), 10);
+
+    // A click gives the picture the keyboard: arrows move it a dot.
+    wxUIActionSimulator input;
+    input.MouseMove(view->PictureArea()->GetScreenRect().GetPosition() + wxPoint(5, 5));
+    Spin(50);
+    input.MouseClick();
+    ASSERT_TRUE(SpinUntil([&] { return wxWindow::FindFocus() == view->PictureArea(); }, 3000));
+    input.Char(WXK_RIGHT);
+    EXPECT_TRUE(SpinUntil([&] { return view->HorizontalPosition() == 11; }, 3000));
+    input.Char(WXK_LEFT);
+    input.Char(WXK_LEFT);
+    EXPECT_TRUE(SpinUntil([&] { return view->HorizontalPosition() == 9; }, 3000));
 }
 
 TEST_F(FrameGuiTest, HelpOffersTheReaderPageWhenNothingOpensTheManual)
