@@ -39,7 +39,9 @@ constexpr Pane kPanes[] = {
     {ID_INDICATOR_SCRL, "DEF"},
 };
 constexpr int kPaneCount = static_cast<int>(std::size(kPanes));
-constexpr int kStatusBarId = 59393 - 0x7000;  // toolkit ids stay below 0x7FFF
+// The framework's status-bar id, 59393, is beyond the toolkit's id range
+// (below 0x7FFF); the bar takes this one instead.
+constexpr int kStatusBarId = 59393 - 0x7000;
 
 // Position of the first recent-file entry in the File menu.
 constexpr size_t kRecentFilePosition = 4;

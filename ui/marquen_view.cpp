@@ -143,6 +143,10 @@ CMarquenView::~CMarquenView()
     // The sink must not find a view that is going away.
     if (m_app.FindActiveView() == this)
         m_app.SetCommView(nullptr);
+    // The page windows go while the pages' logic still exists: a window being
+    // destroyed may still send an event (a lost focus) to its handlers.
+    DestroyChildren();
+    m_pPages.reset();
 }
 
 const PictureFile* CMarquenView::DisplayedPicture() const
