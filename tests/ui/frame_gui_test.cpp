@@ -176,7 +176,7 @@ TEST_F(FrameGuiTest, PictureOnTheCommandLineIsShownAndSwitchesToTheOutput)
     for (int i = 0; i < 3; ++i) {
         view->TabControl()->SetSelection(i);
         Spin(300);
-        Screenshot("page-" + std::string(pages[i].utf8_str()) + ".png");
+        Screenshot("test-" + std::string(pages[i].utf8_str()) + ".png");
     }
     view->TabControl()->SetSelection(0);
 
