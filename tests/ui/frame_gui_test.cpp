@@ -15,6 +15,7 @@
 #include "ui_fakes.h"
 #include "virtual_printer.h"
 #include "wait_dialog.h"
+#include "window/message_window.h"
 
 #include <gtest/gtest.h>
 
@@ -448,6 +449,48 @@ TEST_F(FrameGuiTest, DroppedAndRecentFilesOpenLikeChosenOnes)
     frame->RunCommand(ID_FILE_MRU_FIRST + 1);
     EXPECT_EQ(app->History().GetCount(), 1u);
     EXPECT_EQ(messages.shown.size(), 1u);
+}
+
+// A hidden window of this thread, as the Communication object's is: its
+// messages must be handled by the toolkit's loop alone.
+LRESULT RecordingProcedure(HWND, UINT message, WPARAM wParam, LPARAM)
+{
+    static int* s_seen = nullptr;
+    if (message == WM_APP + 1)
+        s_seen = reinterpret_cast<int*>(wParam);
+    else if (message == WM_APP + 2 && s_seen != nullptr)
+        ++*s_seen;
+    return 0;
+}
+
+TEST_F(FrameGuiTest, TheCommunicationObjectsMessagesArriveThroughTheToolkitsLoop)
+{
+    Start({sample});
+    // The sink's messages go to this view.
+    EXPECT_EQ(app->FindActiveView(), static_cast<ICommMessageTarget*>(view));
+
+    WNDCLASS windowClass;
+    windowClass.lpfnWndProc = RecordingProcedure;
+    windowClass.lpszClassName = "MarquenGuiTestWindow";
+    RegisterClass(&windowClass);
+    HWND window = CreateWindowEx(0, "MarquenGuiTestWindow", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr,
+                                 nullptr);
+    ASSERT_NE(window, nullptr);
+    int seen = 0;
+    SendMessage(window, WM_APP + 1, reinterpret_cast<WPARAM>(&seen), 0);
+    // Posted from another thread, as the object's threads do.
+    std::thread poster([window] {
+        for (int i = 0; i < 3; ++i)
+            PostMessage(window, WM_APP + 2, 0, 0);
+    });
+    poster.join();
+    EXPECT_TRUE(SpinUntil([&] { return seen == 3; }, 5000)) << seen;
+    // And while a modal loop runs (a message box), too.
+    PostMessage(window, WM_APP + 2, 0, 0);
+    wxGUIEventLoop modal;
+    wxEventLoopActivator active(&modal);
+    EXPECT_TRUE(SpinUntil([&] { return seen == 4; }, 5000)) << seen;
+    DestroyWindow(window);
 }
 
 TEST_F(FrameGuiTest, AFileThatIsNoPictureEndsTheStartUpWithItsMessage)
