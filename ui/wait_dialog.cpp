@@ -102,19 +102,26 @@ void CWaitProcess::Stop()
 CWaitProcess::~CWaitProcess()
 {
     Stop();
-    using namespace std::chrono;
-    const auto deadline = steady_clock::now() + seconds(2);
-    for (;;) {
-        pid_t done = ::waitpid(m_pid, nullptr, WNOHANG);
-        if (done == m_pid || (done < 0 && errno != EINTR))
-            return;
-        if (steady_clock::now() >= deadline)
-            break;
-        std::this_thread::sleep_for(milliseconds(10));
-    }
-    ::kill(m_pid, SIGKILL);
-    while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    // The helper needs a moment to take its window down; the program does not
+    // wait for it on the user-interface thread (the main window would show
+    // that much later). A thread of its own collects it, and kills it if it
+    // has not ended within two seconds.
+    const pid_t pid = m_pid;
+    std::thread([pid] {
+        using namespace std::chrono;
+        const auto deadline = steady_clock::now() + seconds(2);
+        for (;;) {
+            pid_t done = ::waitpid(pid, nullptr, WNOHANG);
+            if (done == pid || (done < 0 && errno != EINTR))
+                return;
+            if (steady_clock::now() >= deadline)
+                break;
+            std::this_thread::sleep_for(milliseconds(10));
+        }
+        ::kill(pid, SIGKILL);
+        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
 }
 
 namespace {

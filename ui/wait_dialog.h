@@ -48,8 +48,9 @@ public:
     /// Null when it cannot be started: the start-up then goes on without a wait
     /// dialog.
     static std::unique_ptr<CWaitProcess> Start(const std::string& program);
-    /// Stops the dialog if Stop was not called and waits at most two seconds
-    /// for the process to end before it kills it.
+    /// Stops the dialog if Stop was not called and returns at once; a thread
+    /// of its own collects the process, killing it when it has not ended
+    /// within two seconds.
     ~CWaitProcess() override;
     /// Closes the pipe: the helper ends its dialog and quits. Returns at once.
     void Stop() override;
