@@ -2,6 +2,7 @@
 #include "communication.h"
 
 #include "fundaport.h"
+#include "port_failure.h"
 
 #include <cctype>
 #include <cstdio>
@@ -114,6 +115,7 @@ HRESULT CCommunication::OpenPort(BSTR sPortName, LONG* pRC) {
         // library is not touched at all.
         if (!GetDefaultCommConfig(name.c_str(), &config, &size) || !PortNumber(name, number) ||
             (!m_settingsFlag && !TakeDefaultConfiguration(config.dcb))) {
+            ReportPortFailure("cannot open ", name);
             FailOpen();
             return S_OK;
         }

@@ -6,15 +6,16 @@
 #include "quorlink_typelib.h"
 
 #include "com/server_exports.h"
+#include "diagnostics/diagnostics.h"
 #include "registry/registry.h"
 
-#include <cstdio>
 #include <new>
 
 namespace {
 
 using namespace quorlink;
 namespace registry = marquen::registry;
+namespace diagnostics = marquen::diagnostics;
 
 class ClassFactory final : public IClassFactory {
 public:
@@ -52,7 +53,7 @@ std::string ClassKey() { return "CLSID\\" + GuidToString(CLSID_Communication); }
 HRESULT FromRegistry(DWORD rc) {
     if (rc == ERROR_SUCCESS)
         return S_OK;
-    std::fprintf(stderr, "Quorlink: %s\n", registry::LastErrorDetail().c_str());
+    diagnostics::Report(diagnostics::Level::kError, "Quorlink: " + registry::LastErrorDetail());
     return HRESULT_FROM_WIN32(rc);
 }
 

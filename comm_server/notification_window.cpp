@@ -5,8 +5,10 @@
 #include "usb_driver_class.h"
 #include "usb_search.h"
 
+#include "diagnostics/diagnostics.h"
+
 #include <chrono>
-#include <cstdio>
+#include <string>
 
 namespace quorlink {
 namespace {
@@ -75,7 +77,9 @@ HRESULT CCommunication::CreateHiddenWindow() {
         if (g_notification)
             g_notificationOwner = this;
         else
-            std::fprintf(stderr, "RegisterDeviceNotification : Last error : %d\n", static_cast<int>(GetLastError()));
+            marquen::diagnostics::Report(marquen::diagnostics::Level::kDebug,
+                                         "RegisterDeviceNotification : Last error : " +
+                                             std::to_string(GetLastError()));
     }
     return S_OK;
 }

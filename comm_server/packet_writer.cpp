@@ -5,6 +5,7 @@
 #include "fundaport.h"
 #include "icommunication.h"
 #include "module_state.h"
+#include "port_failure.h"
 
 #include <new>
 
@@ -28,16 +29,22 @@ PacketOutcome WritePacket(const PacketTransfer& transfer, size_t offset, DWORD l
     DWORD written = 0;
     if (Comm_WritePort(port, transfer.bytes.data() + offset, length, &written, overlapped))
         return written == length ? PacketOutcome::Sent : PacketOutcome::Failed;
-    if (GetLastError() != ERROR_IO_PENDING)
+    if (GetLastError() != ERROR_IO_PENDING) {
+        ReportPortFailure("writing to the port failed");
         return PacketOutcome::Failed;
+    }
 
     HANDLE waits[2] = {overlapped->hEvent, transfer.abortEvent};
     DWORD wait = WaitForMultipleObjects(2, waits, FALSE, transfer.link->WriteWait());
     if (wait == WAIT_OBJECT_0) {
-        if (!GetOverlappedResult(port, overlapped, &written, FALSE))
+        if (!GetOverlappedResult(port, overlapped, &written, FALSE)) {
+            ReportPortFailure("writing to the port failed");
             return PacketOutcome::Failed;
+        }
         return written == length ? PacketOutcome::Sent : PacketOutcome::Failed;
     }
+    if (wait == WAIT_TIMEOUT)
+        ReportPortWriteTimeout(length, transfer.link->WriteWait());
     // The write still in flight reads this thread's copy of the bytes, which
     // goes with the thread: take it back first.
     CancelIoEx(port, overlapped);

@@ -3,6 +3,7 @@
 #include "background.h"
 #include "fundaport.h"
 #include "module_state.h"
+#include "port_failure.h"
 
 #include <chrono>
 #include <new>
@@ -97,6 +98,7 @@ public:
                 } else if (GetLastError() == ERROR_IO_PENDING) {
                     m_pending = true;
                 } else {
+                    ReportReadFailure();
                     return;
                 }
             }
@@ -112,8 +114,10 @@ public:
                 DWORD count = 0;
                 BOOL done = GetOverlappedResult(m_port, m_overlapped, &count, FALSE);
                 m_pending = false;
-                if (!done)
+                if (!done) {
+                    ReportReadFailure();
                     return;
+                }
                 QueueBytes(m_channel, m_link, count);
             } else if (wait != WAIT_TIMEOUT) {
                 return;  // AbortEvent, or the wait failed
@@ -122,6 +126,14 @@ public:
     }
 
 private:
+    // A read that ends because the port was closed or rebuilt (cancelled,
+    // or its handle already gone) is no news; any other failure is.
+    static void ReportReadFailure() {
+        const DWORD error = GetLastError();
+        if (error != ERROR_OPERATION_ABORTED && error != ERROR_INVALID_HANDLE)
+            ReportPortFailure("reading from the port failed");
+    }
+
     ReceiveChannel& m_channel;
     const LinkState& m_link;
     OVERLAPPED* const m_overlapped;

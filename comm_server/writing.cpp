@@ -2,6 +2,7 @@
 #include "communication.h"
 
 #include "fundaport.h"
+#include "port_failure.h"
 
 #include <algorithm>
 #include <chrono>
@@ -114,8 +115,9 @@ LONG CCommunication::WriteSynchronously(SAFEARRAY* array, LONG length, LONG* plW
         std::lock_guard shared(Shared().lock);
         done = Comm_WritePort(port, bytes->data(), static_cast<DWORD>(length), &written, overlapped);
         DWORD error = GetLastError();
+        int cause = GetLastErrno();
         Shared().pendingWrite = bytes;
-        SetLastError(error);
+        SetLastErrorWithErrno(error, cause);
     }
     if (done) {
         if (plWritten)
@@ -130,19 +132,25 @@ LONG CCommunication::WriteSynchronously(SAFEARRAY* array, LONG length, LONG* plW
             GetOverlappedResult(port, overlapped, &written, FALSE);
             if (plWritten)
                 *plWritten = static_cast<LONG>(written);
-            if (written == static_cast<DWORD>(length))
+            if (written == static_cast<DWORD>(length)) {
                 rc = WRITEPORT_RC_SUCCESS;
-            else
-                rc = GetLastError() != ERROR_SUCCESS ? WRITEPORT_RC_FAILED : WRITEPORT_RC_INCOMPLETE;
+            } else if (GetLastError() != ERROR_SUCCESS) {
+                ReportPortFailure("writing to the port failed");
+                rc = WRITEPORT_RC_FAILED;
+            } else {
+                rc = WRITEPORT_RC_INCOMPLETE;
+            }
         } else if (wait == WAIT_OBJECT_0 + 1) {
             ResetEvent(abort);
             rc = WRITEPORT_RC_ABORTED;
         } else if (wait == WAIT_TIMEOUT) {
+            ReportPortWriteTimeout(static_cast<DWORD>(length), kSynchronousWriteWait);
             rc = WRITEPORT_RC_INCOMPLETE;
         } else {
             rc = WRITEPORT_RC_FAILED;
         }
     } else {
+        ReportPortFailure("writing to the port failed");
         rc = WRITEPORT_RC_FAILED;
     }
     if (FAILED(SafeArrayUnlock(array)))

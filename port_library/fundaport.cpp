@@ -1,16 +1,22 @@
 // The Comm_ entry points over one process-wide port.
 //
+// Every entry point is a guard (entry_guard.h) around its body: whatever the
+// body throws ends there as the entry point's failure value and last error.
+//
 // Locking: g_state.lock guards the state below. It is never held while a
 // device handle is closed (closing joins the device's worker) nor during a
 // read or write, so the receive thread's reads never wait for the set-up
 // calls of another thread.
 #include "fundaport.h"
 
+#include "diagnostics/diagnostics.h"
+#include "entry_guard.h"
 #include "kernel/sync.h"
 #include "parallel_port.h"
 #include "serial_port.h"
 
 #include <mutex>
+#include <string>
 
 namespace {
 
@@ -60,11 +66,30 @@ void CloseDevice(HANDLE device) {
 
 bool IsLive(HANDLE device) { return device != nullptr && !IsDeviceHungUp(device); }
 
+// Names the port and the system's reason in a diagnostic; the last error
+// stays as the open left it.
+void ReportOpenFailure(int kind, int index) {
+    const DWORD error = GetLastError();
+    const int cause = GetLastErrno();
+    std::string message = "port library: cannot open " +
+                          std::string(kind == FUNDAPORT_KIND_SERIAL ? "COM" : "LPT") + std::to_string(index + 1) + ": ";
+    if (cause != 0)
+        message += LastErrorText();
+    else if (error == ERROR_FILE_NOT_FOUND)
+        message += "the port map has no such port";
+    else
+        message += "system error " + std::to_string(error);
+    marquen::diagnostics::Report(marquen::diagnostics::Level::kError, message);
+    SetLastErrorWithErrno(error, cause);
+}
+
 }  // namespace
 
-extern "C" {
+// The bodies of the entry points. Each runs inside the guard of its Comm_
+// function (at the end of this file), so it may throw.
+namespace {
 
-int Comm_OpenSetup(HWND hWnd, int nPortKind, int /*nSetupVersion*/) {
+int OpenSetup(HWND hWnd, int nPortKind, int /*nSetupVersion*/) {
     PortState& state = State();
     std::lock_guard guard(state.lock);
     if (state.opened || (nPortKind != FUNDAPORT_KIND_SERIAL && nPortKind != FUNDAPORT_KIND_USB &&
@@ -78,7 +103,7 @@ int Comm_OpenSetup(HWND hWnd, int nPortKind, int /*nSetupVersion*/) {
     return 1;
 }
 
-unsigned Comm_IsConnectionValid(int nArg1, int nArg2, int nArg3, int nArg4, int nArg5, int nArg6, int nArg7) {
+unsigned IsConnectionValid(int nArg1, int nArg2, int nArg3, int nArg4, int nArg5, int nArg6, int nArg7) {
     PortState& state = State();
     std::lock_guard guard(state.lock);
     if (!state.opened) {
@@ -110,7 +135,7 @@ unsigned Comm_IsConnectionValid(int nArg1, int nArg2, int nArg3, int nArg4, int 
     return same && IsLive(state.device) ? FUNDAPORT_CONNECTION_UNCHANGED : FUNDAPORT_CONNECTION_REBUILD;
 }
 
-int Comm_UpdateConnection(int /*nArg1*/, int nArg2, int& nArg3, int& nArg4, int& nArg5, int& nArg6, int& nArg7) {
+int UpdateConnection(int /*nArg1*/, int nArg2, int& nArg3, int& nArg4, int& nArg5, int& nArg6, int& nArg7) {
     PortState& state = State();
     int kind;
     HANDLE previous;
@@ -140,6 +165,7 @@ int Comm_UpdateConnection(int /*nArg1*/, int nArg2, int& nArg3, int& nArg4, int&
     device = kind == FUNDAPORT_KIND_SERIAL ? fundaport::OpenSerialPort(index, line)
                                            : fundaport::OpenParallelPort(index, &readable);
     if (device == nullptr) {
+        ReportOpenFailure(kind, index);
         return 0;
     }
     HANDLE stale = nullptr;
@@ -163,13 +189,13 @@ int Comm_UpdateConnection(int /*nArg1*/, int nArg2, int& nArg3, int& nArg4, int&
     return 1;
 }
 
-int Comm_IsPortAvailable(void) {
+int IsPortAvailable(void) {
     PortState& state = State();
     std::lock_guard guard(state.lock);
     return IsLive(state.device) ? 1 : 0;
 }
 
-void Comm_SetConnect(int bConnect) {
+void SetConnect(int bConnect) {
     PortState& state = State();
     HANDLE closing = nullptr;
     {
@@ -183,19 +209,19 @@ void Comm_SetConnect(int bConnect) {
     CloseDevice(closing);
 }
 
-int Comm_IsOpened(void) {
+int IsOpened(void) {
     PortState& state = State();
     std::lock_guard guard(state.lock);
     return state.opened ? 1 : 0;
 }
 
-int Comm_IsConnected(void) {
+int IsConnected(void) {
     PortState& state = State();
     std::lock_guard guard(state.lock);
     return state.connected ? 1 : 0;
 }
 
-int Comm_BreakDownCommPort(void) {
+int BreakDownCommPort(void) {
     PortState& state = State();
     HANDLE closing;
     {
@@ -206,7 +232,7 @@ int Comm_BreakDownCommPort(void) {
     return closing != nullptr ? 1 : 0;
 }
 
-void Comm_CloseCleanuo(void) {
+void CloseCleanuo(void) {
     PortState& state = State();
     HANDLE closing;
     {
@@ -219,50 +245,126 @@ void Comm_CloseCleanuo(void) {
     CloseDevice(closing);
 }
 
-HANDLE Comm_GethCommPortTX(void) {
+HANDLE GethCommPortTX(void) {
     PortState& state = State();
     std::lock_guard guard(state.lock);
     return state.device;
 }
 
-HANDLE Comm_GethCommPortRX(void) { return Comm_GethCommPortTX(); }
+HANDLE GethCommPortRX(void) { return GethCommPortTX(); }
 
-OVERLAPPED* Comm_GetOverlappedTX(void) { return &State().transmit; }
+OVERLAPPED* GetOverlappedTX(void) { return &State().transmit; }
 
-OVERLAPPED* Comm_GetOverlappedRX(void) { return &State().receive; }
+OVERLAPPED* GetOverlappedRX(void) { return &State().receive; }
 
-BOOL Comm_WritePort(HANDLE hPort, const void* pBuffer, DWORD dwLength, DWORD* pdwWritten, OVERLAPPED* pOverlapped) {
+BOOL WritePort(HANDLE hPort, const void* pBuffer, DWORD dwLength, DWORD* pdwWritten, OVERLAPPED* pOverlapped) {
     if (pOverlapped != nullptr && !HasOverlappedIoCompleted(pOverlapped)) {
         CancelIoEx(hPort, pOverlapped);
     }
     return WriteFile(hPort, pBuffer, dwLength, pdwWritten, pOverlapped);
 }
 
-BOOL Comm_ReadPort(HANDLE hPort, void* pBuffer, DWORD dwLength, DWORD* pdwRead, OVERLAPPED* pOverlapped) {
+BOOL ReadPort(HANDLE hPort, void* pBuffer, DWORD dwLength, DWORD* pdwRead, OVERLAPPED* pOverlapped) {
     BOOL done = ReadFile(hPort, pBuffer, dwLength, pdwRead, pOverlapped);
     if (!done && pOverlapped != nullptr && HasOverlappedIoCompleted(pOverlapped)) {
         DWORD error = GetLastError();
+        int cause = GetLastErrno();
         if (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED) {
             // The driver refuses reads (a unidirectional parallel printer).
             PortState& state = State();
             std::lock_guard guard(state.lock);
             if (state.device == hPort) state.readable = false;
-            SetLastError(error);
+            SetLastErrorWithErrno(error, cause);
         }
     }
     return done;
 }
 
-int Comm_IsDevicePresent(void) {
+int IsDevicePresent(void) {
     PortState& state = State();
     std::lock_guard guard(state.lock);
     return IsLive(state.device) ? 1 : 0;
 }
 
-int Comm_IsBidirectional(void) {
+int IsBidirectional(void) {
     PortState& state = State();
     std::lock_guard guard(state.lock);
     return state.kind == FUNDAPORT_KIND_PARALLEL && state.device != nullptr && state.readable ? 1 : 0;
+}
+
+}  // namespace
+
+using fundaport::GuardEntry;
+
+extern "C" {
+
+int Comm_OpenSetup(HWND hWnd, int nPortKind, int nSetupVersion) noexcept {
+    return GuardEntry("Comm_OpenSetup", 0, [&] { return OpenSetup(hWnd, nPortKind, nSetupVersion); });
+}
+
+unsigned Comm_IsConnectionValid(int nArg1, int nArg2, int nArg3, int nArg4, int nArg5, int nArg6,
+                                int nArg7) noexcept {
+    return GuardEntry("Comm_IsConnectionValid", FUNDAPORT_CONNECTION_REFUSED,
+                      [&] { return IsConnectionValid(nArg1, nArg2, nArg3, nArg4, nArg5, nArg6, nArg7); });
+}
+
+int Comm_UpdateConnection(int nArg1, int nArg2, int& nArg3, int& nArg4, int& nArg5, int& nArg6,
+                          int& nArg7) noexcept {
+    return GuardEntry("Comm_UpdateConnection", 0,
+                      [&] { return UpdateConnection(nArg1, nArg2, nArg3, nArg4, nArg5, nArg6, nArg7); });
+}
+
+int Comm_IsPortAvailable(void) noexcept {
+    return GuardEntry("Comm_IsPortAvailable", 0, [] { return IsPortAvailable(); });
+}
+
+void Comm_SetConnect(int bConnect) noexcept {
+    GuardEntry("Comm_SetConnect", [&] { SetConnect(bConnect); });
+}
+
+int Comm_IsOpened(void) noexcept { return GuardEntry("Comm_IsOpened", 0, [] { return IsOpened(); }); }
+
+int Comm_IsConnected(void) noexcept { return GuardEntry("Comm_IsConnected", 0, [] { return IsConnected(); }); }
+
+int Comm_BreakDownCommPort(void) noexcept {
+    return GuardEntry("Comm_BreakDownCommPort", 0, [] { return BreakDownCommPort(); });
+}
+
+void Comm_CloseCleanuo(void) noexcept { GuardEntry("Comm_CloseCleanuo", [] { CloseCleanuo(); }); }
+
+HANDLE Comm_GethCommPortTX(void) noexcept {
+    return GuardEntry("Comm_GethCommPortTX", HANDLE{nullptr}, [] { return GethCommPortTX(); });
+}
+
+HANDLE Comm_GethCommPortRX(void) noexcept {
+    return GuardEntry("Comm_GethCommPortRX", HANDLE{nullptr}, [] { return GethCommPortRX(); });
+}
+
+OVERLAPPED* Comm_GetOverlappedTX(void) noexcept {
+    return GuardEntry("Comm_GetOverlappedTX", static_cast<OVERLAPPED*>(nullptr), [] { return GetOverlappedTX(); });
+}
+
+OVERLAPPED* Comm_GetOverlappedRX(void) noexcept {
+    return GuardEntry("Comm_GetOverlappedRX", static_cast<OVERLAPPED*>(nullptr), [] { return GetOverlappedRX(); });
+}
+
+BOOL Comm_WritePort(HANDLE hPort, const void* pBuffer, DWORD dwLength, DWORD* pdwWritten,
+                    OVERLAPPED* pOverlapped) noexcept {
+    return GuardEntry("Comm_WritePort", BOOL{FALSE},
+                      [&] { return WritePort(hPort, pBuffer, dwLength, pdwWritten, pOverlapped); });
+}
+
+BOOL Comm_ReadPort(HANDLE hPort, void* pBuffer, DWORD dwLength, DWORD* pdwRead, OVERLAPPED* pOverlapped) noexcept {
+    return GuardEntry("Comm_ReadPort", BOOL{FALSE},
+                      [&] { return ReadPort(hPort, pBuffer, dwLength, pdwRead, pOverlapped); });
+}
+
+int Comm_IsDevicePresent(void) noexcept {
+    return GuardEntry("Comm_IsDevicePresent", 0, [] { return IsDevicePresent(); });
+}
+
+int Comm_IsBidirectional(void) noexcept {
+    return GuardEntry("Comm_IsBidirectional", 0, [] { return IsBidirectional(); });
 }
 
 }  // extern "C"

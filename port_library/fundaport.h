@@ -4,7 +4,12 @@
 // deliberately.
 //
 // One port per process; no call takes a connection handle. Every function
-// may be called from any thread.
+// may be called from any thread, and none lets an exception out: a failure
+// inside one (memory exhausted, a system error) gives its failure value (0,
+// FALSE, null, FUNDAPORT_CONNECTION_REFUSED; nothing for the two without a
+// result) with the calling thread's last error set: ERROR_OUTOFMEMORY when
+// memory ran out, the system error when a system call failed, else
+// ERROR_INTERNAL_ERROR.
 //
 // Set-up order, as the communication object drives it:
 //   Comm_OpenSetup (when Comm_IsOpened is 0), Comm_IsConnectionValid,
@@ -61,13 +66,14 @@ extern "C" {
 /// the USB transport's error messages). `nSetupVersion` is 1 in every call
 /// and not otherwise used. 1 on success; 0 when already set up or for an
 /// unknown kind.
-int Comm_OpenSetup(HWND hWnd, int nPortKind, int nSetupVersion);
+int Comm_OpenSetup(HWND hWnd, int nPortKind, int nSetupVersion) noexcept;
 
 /// Compares the wanted connection with the current one; returns one of the
 /// FUNDAPORT_CONNECTION_ values. Serial: (index, option, baud, parity,
 /// handshake, data bits, stop bits). Parallel: (index, option, 0, 0, 0, 0, 0).
 /// USB: (option, 0, real-time flag, 0, 0, 0, 0).
-unsigned Comm_IsConnectionValid(int nArg1, int nArg2, int nArg3, int nArg4, int nArg5, int nArg6, int nArg7);
+unsigned Comm_IsConnectionValid(int nArg1, int nArg2, int nArg3, int nArg4, int nArg5, int nArg6,
+                                int nArg7) noexcept;
 
 /// Opens the port and applies the settings (closing a connection still
 /// open first). Serial: (0, index, baud, parity, handshake, data bits, stop
@@ -77,49 +83,53 @@ unsigned Comm_IsConnectionValid(int nArg1, int nArg2, int nArg3, int nArg4, int 
 /// (ERROR_FILE_NOT_FOUND for an unmapped name, the open's error, or
 /// ERROR_INVALID_PARAMETER for a code out of range). The values are passed
 /// by reference as the contract has it; they are left as they are.
-int Comm_UpdateConnection(int nArg1, int nArg2, int& nArg3, int& nArg4, int& nArg5, int& nArg6, int& nArg7);
+int Comm_UpdateConnection(int nArg1, int nArg2, int& nArg3, int& nArg4, int& nArg5, int& nArg6,
+                          int& nArg7) noexcept;
 
 /// 1 when a port is open and its device has not hung up, else 0.
-int Comm_IsPortAvailable(void);
+int Comm_IsPortAvailable(void) noexcept;
 /// Nonzero with an open port: the port is connected (I/O may start). Zero:
 /// not connected, and an open port is closed.
-void Comm_SetConnect(int bConnect);
+void Comm_SetConnect(int bConnect) noexcept;
 
 /// 1 between Comm_OpenSetup and Comm_CloseCleanuo, else 0.
-int Comm_IsOpened(void);
+int Comm_IsOpened(void) noexcept;
 /// 1 while connected, else 0.
-int Comm_IsConnected(void);
+int Comm_IsConnected(void) noexcept;
 
 /// Ends the connection: pending reads and writes complete with
 /// ERROR_OPERATION_ABORTED (their events signalled), the device is closed,
 /// the handles become invalid. 1 if there was a port to close, else 0.
-int Comm_BreakDownCommPort(void);
+int Comm_BreakDownCommPort(void) noexcept;
 /// Breaks down and undoes Comm_OpenSetup. The OVERLAPPED structures and
 /// their events stay valid for the process's lifetime.
-void Comm_CloseCleanuo(void);
+void Comm_CloseCleanuo(void) noexcept;
 
 /// The device handle of the open port for writing / reading (the same
 /// handle for both), null without an open port.
-HANDLE Comm_GethCommPortTX(void);
-HANDLE Comm_GethCommPortRX(void);
+HANDLE Comm_GethCommPortTX(void) noexcept;
+HANDLE Comm_GethCommPortRX(void) noexcept;
 /// The library's OVERLAPPED for writes / reads; each has its own
-/// manual-reset event. Never null; stable for the process's lifetime.
-OVERLAPPED* Comm_GetOverlappedTX(void);
-OVERLAPPED* Comm_GetOverlappedRX(void);
+/// manual-reset event; stable for the process's lifetime. Null (with
+/// ERROR_OUTOFMEMORY) only when the library could not allocate its state on
+/// its first call.
+OVERLAPPED* Comm_GetOverlappedTX(void) noexcept;
+OVERLAPPED* Comm_GetOverlappedRX(void) noexcept;
 
 /// Starts writing `dwLength` bytes (WriteFile contract). A write still
 /// pending on the same OVERLAPPED, which its caller has given up waiting for,
 /// is cancelled first: its unsent rest is dropped, and the new bytes go out.
-BOOL Comm_WritePort(HANDLE hPort, const void* pBuffer, DWORD dwLength, DWORD* pdwWritten, OVERLAPPED* pOverlapped);
+BOOL Comm_WritePort(HANDLE hPort, const void* pBuffer, DWORD dwLength, DWORD* pdwWritten,
+                    OVERLAPPED* pOverlapped) noexcept;
 /// Starts reading up to `dwLength` bytes; completes as soon as at least one
 /// byte is there (ReadFile contract).
-BOOL Comm_ReadPort(HANDLE hPort, void* pBuffer, DWORD dwLength, DWORD* pdwRead, OVERLAPPED* pOverlapped);
+BOOL Comm_ReadPort(HANDLE hPort, void* pBuffer, DWORD dwLength, DWORD* pdwRead, OVERLAPPED* pOverlapped) noexcept;
 
 /// 1 while a port is open and its device has not hung up (for a
 /// pseudo-terminal: its other side is still open), else 0.
-int Comm_IsDevicePresent(void);
+int Comm_IsDevicePresent(void) noexcept;
 /// Nonzero for an open parallel port that can be read (opened for reading,
 /// and no read was refused by the driver), else 0.
-int Comm_IsBidirectional(void);
+int Comm_IsBidirectional(void) noexcept;
 
 }  // extern "C"

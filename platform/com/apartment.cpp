@@ -1,11 +1,11 @@
 // Apartments, the loaded-module table and instance creation by class id.
 #include "apartment.h"
+#include "diagnostics/diagnostics.h"
 
 #include "registry/registry.h"
 #include "server_exports.h"
 
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <limits.h>
@@ -74,7 +74,8 @@ HRESULT ModulePathOfClass(REFCLSID clsid, std::string& path) {
     if (rc == ERROR_FILE_NOT_FOUND || (rc == ERROR_SUCCESS && path.empty()))
         return REGDB_E_CLASSNOTREG;
     if (rc != ERROR_SUCCESS) {
-        std::fprintf(stderr, "component library: %s\n", marquen::registry::LastErrorDetail().c_str());
+        marquen::diagnostics::Report(marquen::diagnostics::Level::kError,
+                                     "component library: " + marquen::registry::LastErrorDetail());
         return REGDB_E_READREGDB;
     }
     return S_OK;
@@ -92,7 +93,9 @@ HRESULT AcquireModule(const std::string& path, BusyModule& busy) {
         void* handle = ::dlopen(canonical, RTLD_NOW | RTLD_LOCAL);
         if (!handle) {
             const char* why = ::dlerror();
-            std::fprintf(stderr, "component library: cannot load %s: %s\n", canonical, why ? why : "unknown error");
+            marquen::diagnostics::Report(marquen::diagnostics::Level::kError,
+                                         std::string("component library: cannot load ") + canonical + ": " +
+                                             (why ? why : "unknown error"));
             return CO_E_ERRORINDLL;
         }
         LoadedModule module;

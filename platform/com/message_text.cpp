@@ -92,6 +92,7 @@ constexpr MessageEntry kSystemMessages[] = {
     {1015, "The registry is corrupted."},
     {1167, "The device is not connected."},
     {1168, "Element not found."},
+    {1359, "An internal error occurred."},
     {1400, "Invalid window handle."},
     {1407, "Cannot find window class."},
     {1410, "Class already exists."},

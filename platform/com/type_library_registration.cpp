@@ -1,6 +1,7 @@
 // Registry keys of a type library described statically.
 #include "type_description.h"
 
+#include "diagnostics/diagnostics.h"
 #include "registry/registry.h"
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 namespace {
 
 namespace registry = marquen::registry;
+namespace diagnostics = marquen::diagnostics;
 
 std::string VersionText(const TypeLibraryDescription& description) {
     return std::to_string(description.majorVersion) + "." + std::to_string(description.minorVersion);
@@ -24,7 +26,7 @@ std::string LocaleText(LCID lcid) {
 HRESULT FromRegistry(DWORD rc) {
     if (rc == ERROR_SUCCESS)
         return S_OK;
-    std::fprintf(stderr, "component library: %s\n", registry::LastErrorDetail().c_str());
+    diagnostics::Report(diagnostics::Level::kError, "component library: " + registry::LastErrorDetail());
     return HRESULT_FROM_WIN32(rc);
 }
 

@@ -1,10 +1,13 @@
 #include "devices/port_map.h"
 
+#include "diagnostics/diagnostics.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
-#include <iostream>
+#include <mutex>
+#include <ostream>
 #include <set>
 #include <sstream>
 #include <system_error>
@@ -164,7 +167,30 @@ std::vector<PortMapping> LoadPortMap(const DeviceTree& tree, std::ostream& diagn
     return ParsePortMap(text, file.string(), diagnostics);
 }
 
-std::vector<PortMapping> LoadPortMap() { return LoadPortMap(DeviceTree{}, std::cerr); }
+std::vector<PortMapping> LoadPortMap() {
+    std::ostringstream messages;
+    std::vector<PortMapping> map = LoadPortMap(DeviceTree{}, messages);
+    const std::string text = messages.str();
+    {
+        // The map is read afresh for every name looked up (opening one port
+        // reads it twice): its complaints are reported once, and again only
+        // when they change.
+        static std::mutex lock;
+        static std::string* reported = new std::string;  // never destroyed: the map may be read during exit
+        std::lock_guard guard(lock);
+        if (text == *reported) return map;
+        *reported = text;
+    }
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        if (end > start) {
+            diagnostics::Report(diagnostics::Level::kWarning, std::string_view(text).substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return map;
+}
 
 std::optional<std::string> ResolvePortName(std::string_view name) {
     name = Trim(name);

@@ -14,7 +14,8 @@
 // When it exists it replaces the default map entirely. One `NAME=/dev/node`
 // per line; blank lines and lines starting with '#' are ignored; names are
 // letters followed by digits, case-insensitive (kept upper case); a bad or
-// repeated line is ignored with a message on standard error.
+// repeated line is ignored with a warning in the diagnostics
+// (diagnostics/diagnostics.h).
 #include <filesystem>
 #include <iosfwd>
 #include <optional>
@@ -46,7 +47,8 @@ std::vector<PortMapping> ParsePortMap(std::string_view text, const std::string& 
 /// The map file's path (it need not exist).
 std::filesystem::path PortMapFilePath();
 /// The map in force, read afresh on every call (so an edited file or a
-/// newly plugged adapter counts at once). Diagnostics go to standard error.
+/// newly plugged adapter counts at once). Its complaints are reported as
+/// warnings to the diagnostics, one per line.
 std::vector<PortMapping> LoadPortMap();
 /// Same, with the default scan of `tree` and diagnostics on `diagnostics`.
 std::vector<PortMapping> LoadPortMap(const DeviceTree& tree, std::ostream& diagnostics);

@@ -42,6 +42,17 @@ constexpr auto kSpuriousReadyBackoff = std::chrono::milliseconds(10);
 // wake-up that went missing.
 constexpr int kIdlePollMilliseconds = 1000;
 
+// An operation's outcome in OVERLAPPED::Internal: the system error code in
+// the low 32 bits, the errno it was mapped from (if any) above them. Pending
+// and success never carry an errno, so both compare equal to their codes.
+static_assert(sizeof(uintptr_t) >= 8, "the outcome needs room for the code and its errno");
+
+uintptr_t PackStatus(DWORD status, int cause) {
+    return uintptr_t{status} | (uintptr_t{static_cast<uint32_t>(cause)} << 32);
+}
+DWORD StatusCode(uintptr_t packed) { return static_cast<DWORD>(packed & 0xFFFFFFFFu); }
+int StatusCause(uintptr_t packed) { return static_cast<int>(static_cast<uint32_t>(packed >> 32)); }
+
 void StoreStatus(OVERLAPPED* overlapped, uintptr_t status) {
     std::atomic_ref<uintptr_t>(overlapped->Internal).store(status, std::memory_order_release);
 }
@@ -60,6 +71,7 @@ struct PendingOperation {
 struct Attempt {
     bool finished;
     DWORD status;
+    int cause = 0;  // the errno behind a failed status, 0 for none
 };
 
 // Writes to a pipe or socket whose reader has gone raise SIGPIPE, which
@@ -136,8 +148,8 @@ public:
                 }
                 // Failed at once: no completion, the event stays clear.
                 overlapped->InternalHigh = operation.done;
-                StoreStatus(overlapped, attempt.status);
-                SetLastError(attempt.status);
+                StoreStatus(overlapped, PackStatus(attempt.status, attempt.cause));
+                SetLastErrorWithErrno(attempt.status, attempt.cause);
                 return FALSE;
             }
         }
@@ -147,7 +159,7 @@ public:
             }
         } catch (const std::system_error& error) {
             overlapped->InternalHigh = operation.done;
-            StoreStatus(overlapped, Win32ErrorFromErrno(error.code().value()));
+            StoreStatus(overlapped, PackStatus(Win32ErrorFromErrno(error.code().value()), error.code().value()));
             SetLastErrorFromErrno(error.code().value());
             return FALSE;
         }
@@ -237,7 +249,8 @@ private:
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
             return {false, ERROR_IO_PENDING};
         }
-        return {true, HangUpStatus(errno)};
+        int error = errno;
+        return {true, HangUpStatus(error), error};
     }
 
     // Lock held. Writes as much as the device takes now.
@@ -260,17 +273,21 @@ private:
             if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
                 return {false, ERROR_IO_PENDING};
             }
-            return {true, result == 0 ? ERROR_WRITE_FAULT : HangUpStatus(errno)};
+            if (result == 0) {
+                return {true, ERROR_WRITE_FAULT};
+            }
+            int error = errno;
+            return {true, HangUpStatus(error), error};
         }
         return {true, ERROR_SUCCESS};
     }
 
     // Lock held. Publishes the outcome, then signals the caller's event.
-    void Complete(PendingOperation& operation, DWORD status) {
+    void Complete(PendingOperation& operation, DWORD status, int cause = 0) {
         OVERLAPPED* overlapped = operation.overlapped;
         overlapped->InternalHigh = operation.done;
         HANDLE event = overlapped->hEvent;
-        StoreStatus(overlapped, status);
+        StoreStatus(overlapped, PackStatus(status, cause));
         if (event != nullptr) {
             SetEvent(event);
         }
@@ -310,7 +327,7 @@ private:
             }
             PendingOperation operation = front;
             queue.pop_front();
-            Complete(operation, attempt.status);
+            Complete(operation, attempt.status, attempt.cause);
         }
         return progressed;
     }
@@ -500,7 +517,7 @@ BOOL GetOverlappedResultEx(HANDLE device, OVERLAPPED* overlapped, DWORD* bytesTr
     if (status == ERROR_SUCCESS) {
         return TRUE;
     }
-    SetLastError(static_cast<DWORD>(status));
+    SetLastErrorWithErrno(StatusCode(status), StatusCause(status));
     return FALSE;
 }
 

@@ -19,8 +19,10 @@
 /// One overlapped operation, owned by the caller, who keeps it (and the
 /// buffer) alive until the operation has completed or been cancelled.
 /// `Internal` holds ERROR_IO_PENDING while the operation runs, then its
-/// outcome as a system error code (0 = success); `InternalHigh` the bytes
-/// transferred. `Offset` is ignored: device handles are streams.
+/// outcome as a system error code (0 = success) in its low 32 bits, with the
+/// errno behind a failure above them (GetOverlappedResult hands both on as
+/// the last error and its cause); `InternalHigh` the bytes transferred.
+/// `Offset` is ignored: device handles are streams.
 struct OVERLAPPED {
     uintptr_t Internal = 0;
     uintptr_t InternalHigh = 0;
@@ -52,7 +54,7 @@ BOOL ReadFile(HANDLE device, void* buffer, DWORD length, DWORD* bytesRead, OVERL
 /// handle go out in the order they were started.
 BOOL WriteFile(HANDLE device, const void* buffer, DWORD length, DWORD* bytesWritten, OVERLAPPED* overlapped);
 /// Outcome of an operation: TRUE with the count when it succeeded; FALSE with
-/// its error when it failed (ERROR_OPERATION_ABORTED when cancelled, with
+/// its error (and the errno behind it, GetLastErrno) when it failed (ERROR_OPERATION_ABORTED when cancelled, with
 /// the count of bytes moved before); FALSE with ERROR_IO_INCOMPLETE while it
 /// is still pending and `wait` is FALSE. With `wait` TRUE it blocks until the
 /// operation ends, without a time-out, like the platform's: use it only

@@ -1,14 +1,26 @@
 #include "kernel/last_error.h"
 
 #include <cerrno>
+#include <cstring>
 
 namespace {
 thread_local DWORD t_lastError = ERROR_SUCCESS;
-}
+thread_local int t_lastErrno = 0;
+}  // namespace
 
 DWORD GetLastError() { return t_lastError; }
 
-void SetLastError(DWORD error) { t_lastError = error; }
+void SetLastError(DWORD error) {
+    t_lastError = error;
+    t_lastErrno = 0;
+}
+
+int GetLastErrno() { return t_lastErrno; }
+
+void SetLastErrorWithErrno(DWORD error, int errnoValue) {
+    t_lastError = error;
+    t_lastErrno = errnoValue;
+}
 
 DWORD Win32ErrorFromErrno(int errnoValue) {
     switch (errnoValue) {
@@ -42,6 +54,25 @@ DWORD Win32ErrorFromErrno(int errnoValue) {
 
 DWORD SetLastErrorFromErrno(int errnoValue) {
     DWORD error = Win32ErrorFromErrno(errnoValue);
-    SetLastError(error);
+    SetLastErrorWithErrno(error, errnoValue);
     return error;
+}
+
+std::string ErrnoText(int errnoValue) {
+    // strerror is not required to be thread-safe; strerror_r is (the GNU
+    // form, which returns the text, possibly a static one, rather than 0).
+    char buffer[128];
+    const char* text = strerror_r(errnoValue, buffer, sizeof buffer);
+    return text != nullptr ? text : "Unknown error " + std::to_string(errnoValue);
+}
+
+std::string LastErrorText() {
+    const int cause = t_lastErrno;
+    if (cause != 0) {
+        std::string text = ErrnoText(cause);
+        if (const char* name = strerrorname_np(cause))
+            text += std::string(" (") + name + ")";
+        return text;
+    }
+    return "system error " + std::to_string(t_lastError);
 }

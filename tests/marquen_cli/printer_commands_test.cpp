@@ -362,6 +362,50 @@ TEST_F(PrinterCommandsTest, APrinterThatNeverAnswersDoesNotHangTheProgram)
         << stalled.err;
 }
 
+TEST_F(PrinterCommandsTest, LibraryDiagnosticsOnlyWithVerboseNamingTheSystemError)
+{
+    std::string logo = WriteBitmap();
+    std::string big = (dir / "big.bmp").string();
+    ASSERT_EQ(Run({"convert", logo, big, "--type", "BITMAP", "--width", "1024", "--height", "512"}).status, 0);
+    // The printer hangs up early in the logo; the line is a pseudo-terminal,
+    // whose writes then fail with EIO. The port map has a bad line too.
+    auto startHangingPrinter = [&] {
+        StartPrinter({"--hangup-define", "100"});
+        std::string map = "COM7=" + printer->Path() + "\nnot a mapping\n";
+        WriteFileBytes(dir / "ports", Bytes(map.begin(), map.end()));
+    };
+    const std::vector<std::string> download{"download", big, "--logo", "4", "--port", "COM7", "--read-timeout", "1000"};
+
+    startHangingPrinter();
+    RunResult quiet = Run(download);
+    EXPECT_EQ(quiet.status, 1);
+    for (const char* library : {"line ignored", "Quorlink", "error (E", "marquen-cli: warning", "marquen-cli: error"})
+        EXPECT_EQ(quiet.err.find(library), std::string::npos) << library << " in\n" << quiet.err;
+
+    startHangingPrinter();
+    std::vector<std::string> verboseDownload = download;
+    verboseDownload.insert(verboseDownload.begin(), "--verbose");
+    RunResult verbose = Run(verboseDownload);
+    EXPECT_EQ(verbose.status, 1);
+    const std::string ignored =
+        "marquen-cli: warning: " + (dir / "ports").string() + ":2: expected NAME=/dev/node; line ignored\n";
+    size_t first = verbose.err.find(ignored);
+    EXPECT_NE(first, std::string::npos) << verbose.err;
+    EXPECT_EQ(verbose.err.find(ignored, first + 1), std::string::npos) << "reported twice:\n" << verbose.err;
+    EXPECT_NE(verbose.err.find("marquen-cli: error: Quorlink: writing to the port failed: Input/output error (EIO)"),
+              std::string::npos)
+        << verbose.err;
+    // The command's own message is there as without --verbose.
+    EXPECT_NE(verbose.err.find("communication failure"), std::string::npos) << verbose.err;
+
+    // --verbose after the command's name works the same; after "--" it is an operand.
+    StartPrinter();
+    RunResult ports = Run({"ports", "--verbose"});
+    EXPECT_EQ(ports.status, 0) << ports.err;
+    EXPECT_EQ(ports.out, "COM7\n");
+    EXPECT_EQ(Run({"info", "--", "--verbose"}).status, 1);
+}
+
 TEST_F(PrinterCommandsTest, PortsAndArguments)
 {
     StartPrinter();

@@ -1,6 +1,7 @@
 #include "devices/port_map.h"
 #include "devices/spooler_ports.h"
 #include "devices_test_support.h"
+#include "diagnostics/diagnostics.h"
 
 #include <gtest/gtest.h>
 
@@ -83,6 +84,28 @@ TEST(DevicesPortMap, EnvironmentNamesTheFileWhichReplacesTheDefaultMap) {
     devices_testing::UsePortMap(environment, folder, std::string(kMaxPortMapFileSize + 1, '#'));
     EXPECT_TRUE(LoadPortMap(roots, diagnostics).empty());
     EXPECT_NE(diagnostics.str().find("larger than"), std::string::npos);
+}
+
+TEST(DevicesPortMap, ComplaintsOfTheMapInForceGoToTheDiagnosticsOnce) {
+    namespace diagnostics = marquen::diagnostics;
+    ScopedEnvironment environment;
+    TempDir folder;
+    std::vector<std::string> warnings;
+    diagnostics::SetHandler([&](diagnostics::Level level, std::string_view message) {
+        if (level == diagnostics::Level::kWarning) warnings.emplace_back(message);
+    });
+    devices_testing::UsePortMap(environment, folder, "COM7=/dev/pts/9\nbad line\n");
+    // Every look-up reads the file; the complaint comes once.
+    EXPECT_EQ(ResolvePortName("COM7"), "/dev/pts/9");
+    EXPECT_EQ(ResolvePortName("COM7"), "/dev/pts/9");
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find(":2: expected NAME=/dev/node; line ignored"), std::string::npos) << warnings[0];
+    // An edited file with another fault: reported at once.
+    devices_testing::UsePortMap(environment, folder, "COM7=relative\n");
+    EXPECT_EQ(ResolvePortName("COM7"), std::nullopt);
+    ASSERT_EQ(warnings.size(), 2u);
+    EXPECT_NE(warnings[1].find(":1: the device node must be an absolute path"), std::string::npos) << warnings[1];
+    diagnostics::SetHandler({});
 }
 
 TEST(DevicesPortMap, FileLocationFollowsXdgThenHome) {

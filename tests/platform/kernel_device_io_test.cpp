@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -175,6 +176,7 @@ TEST(KernelDeviceIo, PeerGoneEndsReadsAndWritesWithoutSignals) {
         ASSERT_EQ(WaitForSingleObject(ov.hEvent, kLongWait), WAIT_OBJECT_0);
         EXPECT_FALSE(GetOverlappedResult(device, &ov, &count, FALSE));
         EXPECT_EQ(GetLastError(), ERROR_HANDLE_EOF);
+        EXPECT_EQ(GetLastErrno(), 0);  // an end of file is no system error
         EXPECT_TRUE(IsDeviceHungUp(device));
         CloseHandle(device);
     }
@@ -188,9 +190,31 @@ TEST(KernelDeviceIo, PeerGoneEndsReadsAndWritesWithoutSignals) {
         DWORD count;
         EXPECT_FALSE(WriteFile(device, "x", 1, &count, &ov));
         EXPECT_EQ(GetLastError(), ERROR_BROKEN_PIPE);
+        EXPECT_EQ(GetLastErrno(), EPIPE);
         EXPECT_TRUE(IsDeviceHungUp(device));
         CloseHandle(device);
     }
+}
+
+TEST(KernelDeviceIo, AWriteThatFailsOnTheWorkerHandsItsErrnoToTheCaller) {
+    Pipe pipe;
+    HANDLE device = pipe.WrapWrite();
+    // More than the pipe holds: the write stays pending on the worker.
+    std::vector<char> bytes(1 << 20, 'x');
+    Overlapped ov;
+    DWORD count;
+    EXPECT_FALSE(WriteFile(device, bytes.data(), static_cast<DWORD>(bytes.size()), &count, &ov));
+    ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+    close(pipe.readFd);
+    pipe.readFd = -1;
+    ASSERT_EQ(WaitForSingleObject(ov.hEvent, kLongWait), WAIT_OBJECT_0);
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_FALSE(GetOverlappedResult(device, &ov, &count, FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_BROKEN_PIPE);
+    EXPECT_EQ(GetLastErrno(), EPIPE);
+    EXPECT_GT(count, 0u);
+    EXPECT_LT(count, bytes.size());
+    CloseHandle(device);
 }
 
 TEST(KernelDeviceIo, PseudoTerminalHangUpCompletesThePendingRead) {
@@ -216,10 +240,22 @@ TEST(KernelDeviceIo, PseudoTerminalHangUpCompletesThePendingRead) {
     close(master);
     ASSERT_EQ(WaitForSingleObject(ov.hEvent, kLongWait), WAIT_OBJECT_0);
     EXPECT_FALSE(GetOverlappedResult(device, &ov, &count, FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_HANDLE_EOF);  // a hung-up terminal reads as end of file
     EXPECT_EQ(count, 0u);
     EXPECT_TRUE(IsDeviceHungUp(device));
+    // ... and refuses writes with EIO, which is kept beside the code, and in
+    // the operation's outcome for GetOverlappedResult.
     EXPECT_FALSE(WriteFile(device, "z", 1, &count, &ov));
     EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(GetLastErrno(), EIO);
+    EXPECT_EQ(LastErrorText(), "Input/output error (EIO)");
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_FALSE(GetOverlappedResult(device, &ov, &count, FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(GetLastErrno(), EIO);
+    SetLastError(ERROR_ACCESS_DENIED);  // set directly: no cause
+    EXPECT_EQ(GetLastErrno(), 0);
+    EXPECT_EQ(LastErrorText(), "system error 5");
     CloseHandle(device);
 }
 

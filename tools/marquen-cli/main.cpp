@@ -3,6 +3,9 @@
 // to the exit statuses of command.h.
 #include "command.h"
 
+#include "diagnostics/diagnostics.h"
+
+#include <algorithm>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -39,9 +42,13 @@ void PrintCommandUsage(std::ostream& stream, const Command& command)
 
 void PrintUsage(std::ostream& stream)
 {
-    stream << "Usage: marquen-cli COMMAND [ARGUMENTS]\n"
+    stream << "Usage: marquen-cli [--verbose] COMMAND [ARGUMENTS]\n"
               "       marquen-cli COMMAND --help\n"
               "       marquen-cli --help | --version\n"
+              "\n"
+              "--verbose (anywhere before a lone \"--\") also shows what the libraries\n"
+              "report on the way: ignored port map lines, the system's reason when a port\n"
+              "fails, modules that do not load.\n"
               "\n"
               "Commands:\n";
     for (CommandGroup group : kGroups) {
@@ -91,8 +98,32 @@ bool AsksForHelp(const std::vector<std::string>& words)
     return false;
 }
 
-int Run(const std::vector<std::string>& words)
+// Takes every --verbose before a lone "--" out of words; true when there was one.
+bool TakeVerbose(std::vector<std::string>& words)
 {
+    auto end = std::find(words.begin(), words.end(), "--");
+    auto kept = std::remove(words.begin(), end, "--verbose");
+    bool found = kept != end;
+    words.erase(kept, end);
+    return found;
+}
+
+// The libraries' diagnostics, one line each on standard error. Called on the
+// thread that reports (the communication server's threads too), one at a time.
+void PrintDiagnostic(marquen::diagnostics::Level level, std::string_view message)
+{
+    std::string line = "marquen-cli: ";
+    line += marquen::diagnostics::LevelName(level);
+    line += ": ";
+    line += message;
+    line += '\n';
+    std::cerr << line << std::flush;
+}
+
+int Run(std::vector<std::string> words)
+{
+    if (TakeVerbose(words))
+        marquen::diagnostics::SetHandler(PrintDiagnostic);
     if (words.empty())
         return UsageFailure("no command given", nullptr);
     const std::string& first = words.front();
@@ -129,8 +160,10 @@ int main(int argc, char** argv)
 {
     std::vector<std::string> words(argv + (argc > 0 ? 1 : 0), argv + argc);
     try {
-        int status = Run(words);
+        int status = Run(std::move(words));
         std::cout.flush();
+        // Threads of the communication server may still be winding down.
+        marquen::diagnostics::SetHandler({});
         return status;
     } catch (const std::bad_alloc&) {
         std::cerr << "Error - Memory Allocation\n";

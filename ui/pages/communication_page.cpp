@@ -1,0 +1,279 @@
+#include "communication_page.h"
+
+#include "accessibility.h"
+#include "marquen_app.h"
+#include "page_widgets.h"
+
+#include <wx/checkbox.h>
+#include <wx/choice.h>
+#include <wx/radiobut.h>
+#include <wx/statbox.h>
+#include <wx/stattext.h>
+
+#include <algorithm>
+#include <iterator>
+#include <vector>
+
+using page_layout::CommunicationRects;
+using page_widgets::kListHeight;
+using page_widgets::SelectIndex;
+
+namespace communication_page {
+
+int BaudIndex(int rate)
+{
+    const auto* found = std::find(std::begin(kBaudRates), std::end(kBaudRates), rate);
+    return found == std::end(kBaudRates) ? 0 : static_cast<int>(found - std::begin(kBaudRates));
+}
+
+}  // namespace communication_page
+
+namespace {
+
+using namespace communication_page;
+
+constexpr int kTemplateWidth = 600;
+constexpr int kTemplateHeight = 160;
+/// Tops of the five rows of the right frame: a drop-down list each.
+constexpr int kRowTops[] = {2, 33, 64, 95, 126};
+
+/// The names of a port list the object put into list, in the list's order.
+std::vector<wxString> PortNames(const VARIANT& list)
+{
+    std::vector<wxString> names;
+    if (list.vt != (VT_ARRAY | VT_BSTR) || list.parray == nullptr || SafeArrayGetDim(list.parray) != 1)
+        return names;
+    LONG lower = 0;
+    LONG upper = -1;
+    SafeArrayGetLBound(list.parray, 1, &lower);
+    SafeArrayGetUBound(list.parray, 1, &upper);
+    for (LONG i = lower; i <= upper; ++i) {
+        BSTR name = nullptr;
+        if (SUCCEEDED(SafeArrayGetElement(list.parray, &i, &name)))
+            names.push_back(wxString::FromUTF8(Bstr::Adopt(name).Utf8()));
+    }
+    return names;
+}
+
+/// Adds names to list in alphabetical order, as a sorted list keeps them
+/// ("COM10" before "COM2").
+void AddSorted(wxChoice* list, std::vector<wxString> names)
+{
+    std::stable_sort(names.begin(), names.end(),
+                     [](const wxString& a, const wxString& b) { return a.CmpNoCase(b) < 0; });
+    for (const wxString& name : names)
+        list->Append(name);
+}
+
+}  // namespace
+
+CCommunicationPage::CCommunicationPage(wxWindow* parent, CMarquenApp& app)
+    : wxPanel(parent, wxID_ANY, wxDefaultPosition, wxSize(kTemplateWidth, kTemplateHeight),
+              wxTAB_TRAVERSAL | wxBORDER_NONE),
+      m_app(app)
+{
+    page_widgets::PreparePage(this);
+    CreateControls();
+    Bind(wxEVT_SIZE, &CCommunicationPage::OnPageSize, this);
+    wxSizeEvent templateSize(wxSize(kTemplateWidth, kTemplateHeight));
+    OnPageSize(templateSize);
+    FillPortLists();
+    ShowCurrentSettings();
+}
+
+void CCommunicationPage::CreateControls()
+{
+    new wxStaticBox(this, IDC_COMM_LEFT_FRAME, wxEmptyString, wxPoint(0, 0),
+                    wxSize(kTemplateWidth / 2 - 10, kTemplateHeight));
+    new wxStaticBox(this, IDC_COMM_RIGHT_FRAME, wxEmptyString, wxPoint(kTemplateWidth / 2 + 10, 0),
+                    wxSize(kTemplateWidth / 2 - 10, kTemplateHeight));
+
+    m_rs232 = new wxRadioButton(this, IDC_RS232, "RS232 / Bluetooth", wxPoint(15, 12), wxDefaultSize, wxRB_GROUP);
+    m_ieee1284 = new wxRadioButton(this, IDC_IEEE1284, "IEEE1284", wxPoint(15, 42));
+    m_usb = new wxRadioButton(this, IDC_USB, "USB", wxPoint(15, 72));
+    m_version = new wxCheckBox(this, IDC_PRINTER_VERSION, "Printer with memory queries and upload", wxPoint(15, 118));
+
+    // Right frame, one row per line setting; labels first, so that the lists
+    // are drawn above the labels' stretched rectangles.
+    const int left = kTemplateWidth / 2 + 10;
+    struct Row {
+        int labelId;
+        const char* label;
+    };
+    const Row labels[] = {{IDC_PORT_LABEL, "Port"},
+                          {IDC_BAUD_LABEL, "Baudrate"},
+                          {IDC_PARITY_LABEL, "Parity"},
+                          {IDC_STOP_BITS_LABEL, "Stop bits"},
+                          {IDC_HANDSHAKE_LABEL, "Handshaking"}};
+    for (size_t row = 0; row < std::size(labels); ++row)
+        page_widgets::MakeLabel(this, labels[row].labelId, labels[row].label,
+                                wxRect(left + 20, kRowTops[row], 100, kListHeight));
+
+    auto list = [this, left](int id, int row, int width, const char* name) {
+        auto* choice = new wxChoice(this, id, wxPoint(left + 125, kRowTops[row]), wxSize(width, kListHeight));
+        SetAccessibleName(choice, name);
+        return choice;
+    };
+    m_serialPorts = list(IDC_SERIAL_PORT, 0, 120, "Serial port");
+    m_parallelPorts = list(IDC_PARALLEL_PORT, 0, 120, "Parallel port");
+    m_parallelPorts->Hide();
+    m_baudRates = list(IDC_BAUD_RATE, 1, 100, "Baudrate");
+    for (int rate : kBaudRates)
+        m_baudRates->Append(wxString::Format("%d", rate));
+    m_parities = list(IDC_PARITY, 2, 100, "Parity");
+    for (const char* parity : {"NONE", "ODD", "EVEN"})
+        m_parities->Append(parity);
+    m_stopBits = list(IDC_STOP_BITS, 3, 100, "Stop bits");
+    for (const char* stop : {"ONE", "TWO"})  // sorted
+        m_stopBits->Append(stop);
+    m_handshakes = list(IDC_HANDSHAKE, 4, 120, "Handshaking");
+    for (const char* handshake : {"DTR/DSR", "DSR", "CTS", "XON/XOFF"})
+        m_handshakes->Append(handshake);
+
+    for (wxRadioButton* radio : {m_rs232, m_ieee1284, m_usb})
+        radio->Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) {
+            ShowHide();
+            Apply();
+        });
+    for (wxChoice* choice : {m_serialPorts, m_parallelPorts, m_baudRates, m_parities, m_stopBits, m_handshakes})
+        choice->Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { Apply(); });
+    m_version->Bind(wxEVT_CHECKBOX, [this](wxCommandEvent&) { OnVersion(); });
+}
+
+void CCommunicationPage::FillPortLists()
+{
+    ICommunication* comm = m_app.m_pComm.Get();
+    if (comm == nullptr)
+        return;
+    try {
+        for (wxChoice* target : {m_serialPorts, m_parallelPorts}) {
+            VARIANT list;
+            VariantInit(&list);
+            LONG count = 0;
+            HRESULT hr = target == m_serialPorts ? comm->GetComPorts(&list, &count) : comm->GetLptPorts(&list, &count);
+            std::vector<wxString> names = PortNames(list);
+            VariantClear(&list);
+            ThrowIfFailed(hr, IID_ICommunication);
+            if (count >= 0 && static_cast<size_t>(count) < names.size())
+                names.resize(static_cast<size_t>(count));
+            AddSorted(target, std::move(names));
+        }
+    } catch (const _com_error& error) {
+        m_app.ReportComError(error);
+    }
+}
+
+void CCommunicationPage::ShowCurrentSettings()
+{
+    switch (m_app.m_nInterface) {
+    case 0:
+        m_rs232->SetValue(true);
+        m_nSerialPort = m_app.m_nPort;
+        m_nBaud = BaudIndex(m_app.m_nBaudRate);
+        m_nParity = m_app.m_nParity;
+        if (m_app.m_nStopBits == 0)
+            m_nStopBits = 0;
+        else if (m_app.m_nStopBits == 2)
+            m_nStopBits = 1;
+        if (m_app.m_nFlowControl >= 1 && m_app.m_nFlowControl <= 4)
+            m_nHandshaking = m_app.m_nFlowControl - 1;
+        break;
+    case 1:
+        m_ieee1284->SetValue(true);
+        m_nParallelPort = m_app.m_nPort;
+        break;
+    case 2:
+        m_usb->SetValue(true);
+        break;
+    default:
+        // GTK keeps one radio button of a group checked; none of the three
+        // means anything for an unknown interface.
+        for (wxRadioButton* radio : {m_rs232, m_ieee1284, m_usb})
+            radio->SetValue(false);
+        break;
+    }
+    ShowHide();
+    PutLists();
+    m_version->SetValue(m_app.m_nVersion != 0);
+}
+
+void CCommunicationPage::ShowHide()
+{
+    const bool serial = m_rs232->GetValue();
+    const bool parallel = m_ieee1284->GetValue();
+    FindWindow(IDC_PORT_LABEL)->Show(serial || parallel);
+    for (int id : {IDC_SERIAL_PORT, IDC_BAUD_RATE, IDC_PARITY, IDC_HANDSHAKE, IDC_STOP_BITS, IDC_BAUD_LABEL,
+                   IDC_PARITY_LABEL, IDC_HANDSHAKE_LABEL, IDC_STOP_BITS_LABEL})
+        FindWindow(id)->Show(serial);
+    m_parallelPorts->Show(parallel);
+}
+
+void CCommunicationPage::ReadLists()
+{
+    m_nBaud = m_baudRates->GetSelection();
+    m_nHandshaking = m_handshakes->GetSelection();
+    m_nParity = m_parities->GetSelection();
+    m_nSerialPort = m_serialPorts->GetSelection();
+    m_nParallelPort = m_parallelPorts->GetSelection();
+    m_nStopBits = m_stopBits->GetSelection();
+}
+
+void CCommunicationPage::PutLists()
+{
+    SelectIndex(m_baudRates, m_nBaud);
+    SelectIndex(m_handshakes, m_nHandshaking);
+    SelectIndex(m_parities, m_nParity);
+    SelectIndex(m_serialPorts, m_nSerialPort);
+    SelectIndex(m_parallelPorts, m_nParallelPort);
+    SelectIndex(m_stopBits, m_nStopBits);
+}
+
+void CCommunicationPage::Apply()
+{
+    ReadLists();
+    if (m_rs232->GetValue()) {
+        m_app.m_nInterface = 0;
+        m_app.m_nPort = m_nSerialPort;
+        if (m_nBaud >= 0 && m_nBaud < static_cast<int>(std::size(kBaudRates)))
+            m_app.m_nBaudRate = kBaudRates[m_nBaud];
+        m_app.m_nParity = m_nParity;
+        if (m_nStopBits == 0 || m_nStopBits == 1)
+            m_app.m_nStopBits = kStopValues[m_nStopBits];
+        if (m_nHandshaking >= 0 && m_nHandshaking <= 3)
+            m_app.m_nFlowControl = m_nHandshaking + 1;
+    } else if (m_ieee1284->GetValue()) {
+        m_app.m_nInterface = 1;
+        m_app.m_nPort = m_nParallelPort;
+    } else {
+        m_app.m_nInterface = 2;
+    }
+    wxBusyCursor wait;  // opening a serial port takes about a second
+    m_app.ConnectPrinter();
+}
+
+void CCommunicationPage::OnVersion()
+{
+    m_app.m_nVersion = m_version->GetValue() ? 1 : 0;
+    if (m_versionChanged)
+        m_versionChanged();
+}
+
+void CCommunicationPage::OnPageSize(wxSizeEvent& event)
+{
+    CommunicationRects r;
+    using page_widgets::RectBinding;
+    const std::initializer_list<RectBinding> bindings = {
+        {IDC_COMM_LEFT_FRAME, &r.leftFrame},   {IDC_COMM_RIGHT_FRAME, &r.rightFrame},
+        {IDC_PORT_LABEL, &r.portLabel},        {IDC_BAUD_LABEL, &r.baudLabel},
+        {IDC_PARITY_LABEL, &r.parityLabel},    {IDC_STOP_BITS_LABEL, &r.stopBitsLabel},
+        {IDC_HANDSHAKE_LABEL, &r.handshakeLabel}, {IDC_SERIAL_PORT, &r.serialPorts},
+        {IDC_PARALLEL_PORT, &r.parallelPorts}, {IDC_BAUD_RATE, &r.baudRate},
+        {IDC_PARITY, &r.parity},               {IDC_STOP_BITS, &r.stopBits},
+        {IDC_HANDSHAKE, &r.handshaking},
+    };
+    page_widgets::ReadRects(this, bindings);
+    const wxSize size = event.GetSize();
+    if (page_layout::LayoutCommunicationPage(size.x, size.y, r))
+        page_widgets::WriteRects(this, bindings);
+    event.Skip();
+}
