@@ -13,14 +13,39 @@
 #include <wx/filename.h>
 #include <wx/msgdlg.h>
 
+#include <chrono>
+
 namespace {
 
 // Where the recent-file list lives in the profile.
 const char* const kRecentFileGroup = "/Recent File List";
 
+// Longest time one wake-up spends on the queue. A paced line hands over the
+// object's progress in bursts (a hundred and more messages at once); handled
+// in one go they would hold the loop for tens of milliseconds.
+constexpr std::chrono::milliseconds kPumpSlice{8};
+
+void PumpSlice()
+{
+    const auto end = std::chrono::steady_clock::now() + kPumpSlice;
+    MSG message;
+    while (PeekMessage(&message, nullptr, 0, 0, PM_REMOVE)) {
+        DispatchMessage(&message);
+        if (std::chrono::steady_clock::now() >= end) {
+            // The rest after the loop has drawn and answered the user; the
+            // descriptor may have been emptied already, so it is not relied on.
+            if (wxTheApp != nullptr)
+                wxTheApp->CallAfter(&PumpSlice);
+            return;
+        }
+    }
+    // Empties the descriptor and arms the next timer.
+    PumpPendingMessages();
+}
+
 class QueueHandler : public wxEventLoopSourceHandler {
 public:
-    void OnReadWaiting() override { PumpPendingMessages(); }
+    void OnReadWaiting() override { PumpSlice(); }
     void OnWriteWaiting() override {}
     void OnExceptionWaiting() override {}
 };
