@@ -9,6 +9,7 @@
 #include "desktop_app.h"
 #include "main_frame.h"
 #include "marquen_view.h"
+#include "picture_info_page.h"
 #include "picture_loader.h"
 #include "small_dialogs.h"
 #include "test_support.h"
@@ -193,6 +194,29 @@ TEST_F(FrameGuiTest, PictureOnTheCommandLineIsShownAndSwitchesToTheOutput)
     // The recent-file list holds the picture, in the profile too.
     ASSERT_EQ(app->History().GetCount(), 1u);
     EXPECT_EQ(std::string(app->History().GetHistoryFile(0).utf8_str()), sample);
+}
+
+TEST_F(FrameGuiTest, ANewWidthOrOffsetOnThePageRebuildsTheOutputShown)
+{
+    Start({sample});
+    frame->RunCommand(ID_WINDOW_OUTPUT);
+    Spin(50);
+    ASSERT_NE(Doc().GetOutput(), nullptr);
+    auto* width = dynamic_cast<wxTextCtrl*>(view->TabControl()->GetPage(0)->FindWindow(IDC_OUTPUT_WIDTH));
+    auto* offsetX = dynamic_cast<wxTextCtrl*>(view->TabControl()->GetPage(0)->FindWindow(IDC_OFFSET_X));
+    ASSERT_NE(width, nullptr);
+    ASSERT_NE(offsetX, nullptr);
+    width->SetValue("100");  // as typed: the page's text-change handler runs
+    Spin(100);
+    ASSERT_NE(Doc().GetOutput(), nullptr);
+    EXPECT_EQ(Doc().GetOutput()->Width(), 100u);
+    EXPECT_EQ(view->DisplayedPicture(), Doc().GetOutput());
+    EXPECT_EQ(Pane(1), "Width:100 - Height:240");
+    offsetX->SetValue("8");
+    Spin(100);
+    EXPECT_EQ(Doc().GetOutput()->OffsetX(), 8u);
+    EXPECT_EQ(Doc().GetOutput()->Width(), 100u);
+    Screenshot("test-output-100-wide.png");
 }
 
 TEST_F(FrameGuiTest, SaveAsWritesEveryTypeAndTheOpenDialogRemembersTheFolder)
