@@ -28,7 +28,8 @@ public:
 /// The Communication object's events come from hidden message windows owned by
 /// this thread: their queue's wake-up descriptor is watched by the toolkit's
 /// event loop (and by every modal loop, since they share the main context),
-/// and each wake-up pumps what is pending. Attach once a loop runs.
+/// and each wake-up handles what is pending, in slices of about 8 ms so that
+/// the loop still draws and takes input between them. Attach once a loop runs.
 class CMessageQueueSource {
 public:
     ~CMessageQueueSource() { Detach(); }
