@@ -15,6 +15,12 @@
 
 #include <chrono>
 
+using marquen::window::DispatchMessage;
+using marquen::window::GetMessageTimeout;
+using marquen::window::MessageQueueWakeFd;
+using marquen::window::MSG;
+using marquen::window::PumpPendingMessages;
+
 namespace {
 
 // Where the recent-file list lives in the profile.
@@ -29,7 +35,8 @@ void PumpSlice()
 {
     const auto end = std::chrono::steady_clock::now() + kPumpSlice;
     MSG message;
-    while (PeekMessage(&message, nullptr, 0, 0, PM_REMOVE)) {
+    // A retrieval that waits 0 ms: whatever is pending, nothing more.
+    while (GetMessageTimeout(&message, 0)) {
         DispatchMessage(&message);
         if (std::chrono::steady_clock::now() >= end) {
             // The rest after the loop has drawn and answered the user; the

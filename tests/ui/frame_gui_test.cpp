@@ -31,6 +31,7 @@
 #include <wx/uiaction.h>
 #include <wx/wfstream.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -477,44 +478,34 @@ TEST_F(FrameGuiTest, DroppedAndRecentFilesOpenLikeChosenOnes)
 
 // A hidden window of this thread, as the Communication object's is: its
 // messages must be handled by the toolkit's loop alone.
-LRESULT RecordingProcedure(HWND, UINT message, WPARAM wParam, LPARAM)
-{
-    static int* s_seen = nullptr;
-    if (message == WM_APP + 1)
-        s_seen = reinterpret_cast<int*>(wParam);
-    else if (message == WM_APP + 2 && s_seen != nullptr)
-        ++*s_seen;
-    return 0;
-}
-
 TEST_F(FrameGuiTest, TheCommunicationObjectsMessagesArriveThroughTheToolkitsLoop)
 {
+    namespace window = marquen::window;
     Start({sample});
     // The sink's messages go to this view.
     EXPECT_EQ(app->FindActiveView(), static_cast<ICommMessageTarget*>(view));
 
-    WNDCLASS windowClass;
-    windowClass.lpfnWndProc = RecordingProcedure;
-    windowClass.lpszClassName = "MarquenGuiTestWindow";
-    RegisterClass(&windowClass);
-    HWND window = CreateWindowEx(0, "MarquenGuiTestWindow", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr,
-                                 nullptr);
-    ASSERT_NE(window, nullptr);
-    int seen = 0;
-    SendMessage(window, WM_APP + 1, reinterpret_cast<WPARAM>(&seen), 0);
+    constexpr UINT kCount = window::WM_APP + 2;
+    std::atomic<int> seen{0};
+    HWND hidden = window::CreateMessageWindow([&](HWND, UINT message, WPARAM, LPARAM) -> LRESULT {
+        if (message == kCount)
+            ++seen;
+        return 0;
+    });
+    ASSERT_NE(hidden, nullptr);
     // Posted from another thread, as the object's threads do.
-    std::thread poster([window] {
+    std::thread poster([hidden] {
         for (int i = 0; i < 3; ++i)
-            PostMessage(window, WM_APP + 2, 0, 0);
+            window::PostMessage(hidden, kCount, 0, 0);
     });
     poster.join();
     EXPECT_TRUE(SpinUntil([&] { return seen == 3; }, 5000)) << seen;
     // And while a modal loop runs (a message box), too.
-    PostMessage(window, WM_APP + 2, 0, 0);
+    window::PostMessage(hidden, kCount, 0, 0);
     wxGUIEventLoop modal;
     wxEventLoopActivator active(&modal);
     EXPECT_TRUE(SpinUntil([&] { return seen == 4; }, 5000)) << seen;
-    DestroyWindow(window);
+    window::DestroyWindow(hidden);
 }
 
 TEST_F(FrameGuiTest, AFileThatIsNoPictureEndsTheStartUpWithItsMessage)
