@@ -284,6 +284,10 @@ bool UsbPrinter::HandleIoctl(Plugging& plug, UMockdevIoctlClient* client) {
     switch (request) {
     case USBDEVFS_GET_CAPABILITIES: {
         UMockdevIoctlData* caps = umockdev_ioctl_data_resolve(arg, 0, sizeof(guint32), nullptr);
+        if (caps == nullptr) {
+            umockdev_ioctl_client_complete(client, -1, EFAULT);  // a bad pointer from the client
+            return true;
+        }
         *reinterpret_cast<guint32*>(caps->data) = USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
                                                   USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET;
         umockdev_ioctl_data_unref(caps);
@@ -292,6 +296,10 @@ bool UsbPrinter::HandleIoctl(Plugging& plug, UMockdevIoctlClient* client) {
     }
     case USBDEVFS_GETDRIVER: {
         UMockdevIoctlData* data = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_getdriver), nullptr);
+        if (data == nullptr) {
+            umockdev_ioctl_client_complete(client, -1, EFAULT);  // a bad pointer from the client
+            return true;
+        }
         auto* query = reinterpret_cast<usbdevfs_getdriver*>(data->data);
         const char* name = nullptr;
         if (query->interface == printerInterface && plug.heldByKernel) {
@@ -310,6 +318,10 @@ bool UsbPrinter::HandleIoctl(Plugging& plug, UMockdevIoctlClient* client) {
     }
     case USBDEVFS_IOCTL: {
         UMockdevIoctlData* data = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_ioctl), nullptr);
+        if (data == nullptr) {
+            umockdev_ioctl_client_complete(client, -1, EFAULT);  // a bad pointer from the client
+            return true;
+        }
         auto* command = reinterpret_cast<usbdevfs_ioctl*>(data->data);
         int error = 0;
         int result = 0;  // CONNECT answers 1 when a driver was bound, as the kernel does
@@ -339,6 +351,10 @@ bool UsbPrinter::HandleIoctl(Plugging& plug, UMockdevIoctlClient* client) {
     case USBDEVFS_CLAIMINTERFACE: {
         size_t size = request == USBDEVFS_CLAIMINTERFACE ? sizeof(unsigned) : sizeof(usbdevfs_disconnect_claim);
         UMockdevIoctlData* data = umockdev_ioctl_data_resolve(arg, 0, size, nullptr);
+        if (data == nullptr) {
+            umockdev_ioctl_client_complete(client, -1, EFAULT);  // a bad pointer from the client
+            return true;
+        }
         unsigned interface = *reinterpret_cast<unsigned*>(data->data);
         umockdev_ioctl_data_unref(data);
         if (request == USBDEVFS_DISCONNECT_CLAIM && interface == printerInterface && plug.heldByKernel) {
@@ -358,6 +374,10 @@ bool UsbPrinter::HandleIoctl(Plugging& plug, UMockdevIoctlClient* client) {
     }
     case USBDEVFS_RELEASEINTERFACE: {
         UMockdevIoctlData* data = umockdev_ioctl_data_resolve(arg, 0, sizeof(unsigned), nullptr);
+        if (data == nullptr) {
+            umockdev_ioctl_client_complete(client, -1, EFAULT);  // a bad pointer from the client
+            return true;
+        }
         unsigned interface = *reinterpret_cast<unsigned*>(data->data);
         umockdev_ioctl_data_unref(data);
         auto claimed = plug.claims.find(interface);
@@ -372,6 +392,10 @@ bool UsbPrinter::HandleIoctl(Plugging& plug, UMockdevIoctlClient* client) {
     }
     case USBDEVFS_SETCONFIGURATION: {
         UMockdevIoctlData* data = umockdev_ioctl_data_resolve(arg, 0, sizeof(int), nullptr);
+        if (data == nullptr) {
+            umockdev_ioctl_client_complete(client, -1, EFAULT);  // a bad pointer from the client
+            return true;
+        }
         int value = *reinterpret_cast<int*>(data->data);
         umockdev_ioctl_data_unref(data);
         if (value != 0 && value != -1 && value != m_options.descriptors.configurationValue) {
@@ -582,6 +606,10 @@ void UsbPrinter::Reap(Plugging& plug, UMockdevIoctlClient* client, UMockdevIoctl
         plug.urbs.erase(it);
         plug.emptyReaps[client] = 0;
         UMockdevIoctlData* pointer = umockdev_ioctl_data_resolve(arg, 0, sizeof(gpointer), nullptr);
+        if (pointer == nullptr) {
+            umockdev_ioctl_client_complete(client, -1, EFAULT);
+            return;
+        }
         umockdev_ioctl_data_set_ptr(pointer, 0, urb->data);
         umockdev_ioctl_client_complete(client, 0, 0);
         umockdev_ioctl_data_unref(pointer);
