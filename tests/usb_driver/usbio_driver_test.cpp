@@ -175,7 +175,8 @@ TEST(UsbioDriverTest, UnplugDuringAReadEndsItWithDeviceGone) {
     Outcome run = Probe({"--usb-kernel-driver", "none", "--usb-unplug-after", "700"}, {"unplug"});
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.values["set_configuration"], "0x00000000") << run.output;
-    EXPECT_EQ(run.values["read_during_unplug"], "0xE0001110") << run.output;
+    EXPECT_EQ(run.values["hung_up_before"], "0") << run.output;
+    EXPECT_EQ(run.values["read_during_unplug"], "0xE0001110 hung_up=1") << run.output;
     EXPECT_EQ(run.values["after"], "0xE0001110");
     EXPECT_EQ(run.values["reopen"], "0xE0001100");
 }

@@ -210,13 +210,14 @@ int Unplug() {
     overlapped.hEvent = CreateEvent(nullptr, TRUE, FALSE, nullptr);
     uint8_t reply[64];
     DWORD count = 0;
+    std::printf("hung_up_before=%d\n", IsDeviceHungUp(in));
     BOOL done = ReadFile(in, reply, sizeof reply, &count, &overlapped);
     DWORD error = done ? 0 : GetLastError();
     if (error == ERROR_IO_PENDING) {
         done = GetOverlappedResultEx(in, &overlapped, &count, 10000, FALSE);
         error = done ? 0 : GetLastError();
     }
-    std::printf("read_during_unplug=0x%08X\n", error);
+    std::printf("read_during_unplug=0x%08X hung_up=%d\n", error, IsDeviceHungUp(in));
     DWORD status = Request(device, USBIO_IOCTL_GET_DRIVER_INFO, nullptr, 0, reply, 12, nullptr);
     std::printf("after=0x%08X\n", status);
     CloseHandle(overlapped.hEvent);
