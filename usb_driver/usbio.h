@@ -101,8 +101,9 @@ constexpr DWORD USBIO_IOCTL_GET_DRIVER_INFO = 0x8094206C;
 /// descriptor as the device returned it (at most the output size; the byte
 /// count is the length returned).
 constexpr DWORD USBIO_IOCTL_GET_DESCRIPTOR = 0x80942006;
-/// Get configuration. Input: none. Output: 1 byte, the current
-/// configuration value (0 = not configured).
+/// Get configuration. Input: none. Output: 1 byte, the configuration value
+/// this driver set (0 = not configured: until set configuration, after
+/// unconfigure; the kernel's own choice at plug-in does not count).
 constexpr DWORD USBIO_IOCTL_GET_CONFIGURATION = 0x80942018;
 /// Set configuration. Input: UsbioSetConfiguration (260 bytes). Output:
 /// none. Selects the configuration of the given index and claims its
@@ -204,7 +205,8 @@ constexpr DWORD USBIO_STATUS_TIMEOUT = 0xE000100C;
 constexpr DWORD USBIO_STATUS_POWER_DOWN = 0xE000101B;
 constexpr DWORD USBIO_STATUS_VERSION_MISMATCH = 0xE000101C;
 constexpr DWORD USBIO_STATUS_SETUP_API_UNAVAILABLE = 0xE0001000;
-/// The device file cannot be opened (no such printer served).
+/// The device file cannot be opened (no such printer served): the last
+/// error of a failed CreateFileA.
 constexpr DWORD USBIO_STATUS_DEVICE_NOT_FOUND = 0xE0001100;
 constexpr DWORD USBIO_STATUS_DEVICE_NOT_OPEN = 0xE0001102;
 constexpr DWORD USBIO_STATUS_NO_SUCH_DEVICE_INSTANCE = 0xE0001104;

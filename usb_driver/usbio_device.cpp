@@ -225,9 +225,11 @@ std::vector<DeviceTable::Candidate> DeviceTable::ListServed() {
             if (libusb_open(device, &handle) != LIBUSB_SUCCESS) {
                 continue;  // no access: not ours to serve
             }
-            bool held = libusb_kernel_driver_active(handle, *printer) == 1;
+            // 0: no kernel driver. 1 (usblp holds it) or an error (a printer
+            // that is leaving, whose removal libusb has not seen yet) is not served.
+            int held = libusb_kernel_driver_active(handle, *printer);
             libusb_close(handle);
-            if (held) {
+            if (held != 0) {
                 continue;
             }
         }

@@ -18,6 +18,7 @@ public:
     void Start(const marquen::kernel::DeviceOperationPtr& operation) override;
     void Cancel(const marquen::kernel::DeviceOperationPtr& operation) override;
     void Close() override;
+    bool IsGone() const override { return m_device->Gone(); }
 
 private:
     struct InFlight;

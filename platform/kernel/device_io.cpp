@@ -584,6 +584,9 @@ BOOL SetDeviceWriteGate(HANDLE device, DeviceWriteGate gate, DWORD recheckMillis
 }
 
 BOOL IsDeviceHungUp(HANDLE device) {
+    if (IsServedDevice(device)) {
+        return ServedIsGone(device) ? TRUE : FALSE;
+    }
     auto object = LookupAs<DeviceObject>(device);
     return !object || object->HungUp() ? TRUE : FALSE;
 }

@@ -170,6 +170,8 @@ public:
         return TRUE;
     }
 
+    bool IsGone() const { return m_file->IsGone(); }
+
     // Waits until `overlapped` is no longer pending; false on time-out.
     bool WaitResult(OVERLAPPED* overlapped, DWORD milliseconds) {
         std::unique_lock lock(m_state->lock);
@@ -387,6 +389,11 @@ bool ServedWaitResult(HANDLE handle, OVERLAPPED* overlapped, DWORD milliseconds)
 size_t ServedCancel(HANDLE handle, OVERLAPPED* overlapped) {
     auto object = LookupServed(handle);
     return object ? object->Cancel(overlapped) : 0;
+}
+
+bool ServedIsGone(HANDLE handle) {
+    auto object = LookupServed(handle);
+    return !object || object->IsGone();
 }
 
 }  // namespace marquen::kernel

@@ -93,6 +93,9 @@ public:
     /// The last handle of the file was closed, after its pending operations
     /// were cancelled. No call follows.
     virtual void Close() = 0;
+    /// Whether the device behind the file has gone (unplugged): what
+    /// IsDeviceHungUp answers for it. Any thread; must not block.
+    virtual bool IsGone() const { return false; }
 };
 
 /// Serves the device files of one path prefix.

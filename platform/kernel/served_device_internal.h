@@ -18,5 +18,7 @@ BOOL ServedReadWrite(HANDLE handle, bool isRead, void* buffer, DWORD length, DWO
 bool ServedWaitResult(HANDLE handle, OVERLAPPED* overlapped, DWORD milliseconds);
 /// Cancels `overlapped` (all with null); how many were pending.
 size_t ServedCancel(HANDLE handle, OVERLAPPED* overlapped);
+/// Whether the device of a served file has gone.
+bool ServedIsGone(HANDLE handle);
 
 }  // namespace marquen::kernel

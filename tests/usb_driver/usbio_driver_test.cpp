@@ -140,11 +140,43 @@ TEST(UsbioDriverTest, BoundPipesCarryACommandAndItsReplyAndReadsTimeOut) {
     EXPECT_EQ(run.values["write_on_in"], "0xE0001105");
 }
 
+// Device descriptor, then a configuration whose printer interface has bulk
+// 0x81/0x02 and interrupt 0x83/0x04 endpoints.
+std::vector<uint8_t> DescriptorsWithInterruptEndpoints() {
+    return {18, 1, 0, 2, 0, 0, 0, 64, 0xA7, 0xF5, 0x00, 0xA0, 0, 1, 0, 0, 0, 1,
+            9,  2, 46, 0, 1, 1, 0, 0x80, 50,
+            9,  4, 0, 0, 4, 7, 1, 2, 0,
+            7,  5, 0x81, 2, 64, 0, 0,
+            7,  5, 0x02, 2, 64, 0, 0,
+            7,  5, 0x83, 3, 8, 0, 10,
+            7,  5, 0x04, 3, 8, 0, 10};
+}
+
+std::string WriteDescriptors(const std::vector<uint8_t>& bytes) {
+    std::string path = ::testing::TempDir() + "/usb_descriptors_" + std::to_string(getpid()) + ".bin";
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return path;
+}
+
+TEST(UsbioDriverTest, InterruptPipesCarryCommandsAndWaitForStatus) {
+    std::string path = WriteDescriptors(DescriptorsWithInterruptEndpoints());
+    Outcome run = Probe({"--usb-kernel-driver", "none", "--usb-descriptors", path}, {"interrupt"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.values["set_configuration"], "0x00000000") << run.output;
+    EXPECT_EQ(run.values["bind_04"], "0x00000000");
+    EXPECT_EQ(run.values["bind_83"], "0x00000000");
+    EXPECT_EQ(run.values["write"], "1 count=2");
+    EXPECT_EQ(run.values["read"], "1 reply=20");  // 2048 kB in 64 kB units
+    EXPECT_EQ(run.values["status_read"], "258");   // WAIT_TIMEOUT: nothing on the status pipe
+}
+
 TEST(UsbioDriverTest, UnplugDuringAReadEndsItWithDeviceGone) {
     Outcome run = Probe({"--usb-kernel-driver", "none", "--usb-unplug-after", "700"}, {"unplug"});
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.values["set_configuration"], "0x00000000") << run.output;
-    EXPECT_EQ(run.values["read_during_unplug"], "0xE0001110") << run.output;
+    EXPECT_EQ(run.values["hung_up_before"], "0") << run.output;
+    EXPECT_EQ(run.values["read_during_unplug"], "0xE0001110 hung_up=1") << run.output;
     EXPECT_EQ(run.values["after"], "0xE0001110");
     EXPECT_EQ(run.values["reopen"], "0xE0001100");
 }
@@ -180,16 +212,8 @@ TEST(VirtualUsbPrinterTest, StringsDeviceIdLanguageStallAndKernelDriverOptions) 
 }
 
 TEST(VirtualUsbPrinterTest, DescriptorsFromAFileWithInterruptEndpoints) {
-    std::string path = ::testing::TempDir() + "/usb_descriptors.bin";
-    std::vector<uint8_t> bytes{18, 1, 0, 2, 0, 0, 0, 64, 0xA7, 0xF5, 0x00, 0xA0, 0, 1, 0, 0, 0, 1,
-                               9,  2, 46, 0, 1, 1, 0, 0x80, 50,
-                               9,  4, 0, 0, 4, 7, 1, 2, 0,
-                               7,  5, 0x81, 2, 64, 0, 0,
-                               7,  5, 0x02, 2, 64, 0, 0,
-                               7,  5, 0x83, 3, 8, 0, 10,
-                               7,  5, 0x04, 3, 8, 0, 10};
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::vector<uint8_t> bytes = DescriptorsWithInterruptEndpoints();
+    std::string path = WriteDescriptors(bytes);
     Outcome run = Probe({"--usb-descriptors", path}, {"describe"});
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.values["indices"], "0,0,0") << run.output;
@@ -197,8 +221,7 @@ TEST(VirtualUsbPrinterTest, DescriptorsFromAFileWithInterruptEndpoints) {
 
     // A total length that does not match the file is refused with a reason.
     bytes[20] = 47;
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    path = WriteDescriptors(bytes);
     run = RunVprinter({"--usb-descriptors", path}, {"true"});
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.output.find("wTotalLength says 47 bytes but 46 follow"), std::string::npos) << run.output;

@@ -4,6 +4,7 @@
 //   driver    the driver's requests through the platform's device calls
 //   transfer  configure, bind, a command and its reply, a read that times out
 //   unplug    a read pending while the cable is pulled
+//   interrupt the interrupt pipes of a printer that has them
 //   describe  the device as libusb sees it (strings, device id, driver)
 //   watch MS  presence of the printer every 20 ms for MS milliseconds
 #include "devices/device_interfaces.h"
@@ -209,13 +210,14 @@ int Unplug() {
     overlapped.hEvent = CreateEvent(nullptr, TRUE, FALSE, nullptr);
     uint8_t reply[64];
     DWORD count = 0;
+    std::printf("hung_up_before=%d\n", IsDeviceHungUp(in));
     BOOL done = ReadFile(in, reply, sizeof reply, &count, &overlapped);
     DWORD error = done ? 0 : GetLastError();
     if (error == ERROR_IO_PENDING) {
         done = GetOverlappedResultEx(in, &overlapped, &count, 10000, FALSE);
         error = done ? 0 : GetLastError();
     }
-    std::printf("read_during_unplug=0x%08X\n", error);
+    std::printf("read_during_unplug=0x%08X hung_up=%d\n", error, IsDeviceHungUp(in));
     DWORD status = Request(device, USBIO_IOCTL_GET_DRIVER_INFO, nullptr, 0, reply, 12, nullptr);
     std::printf("after=0x%08X\n", status);
     CloseHandle(overlapped.hEvent);
@@ -223,6 +225,46 @@ int Unplug() {
     CloseHandle(device);
     HANDLE again = Open("\\\\.\\USBIO_Device0");
     std::printf("reopen=0x%08X\n", again == INVALID_HANDLE_VALUE ? GetLastError() : 0);
+    return 0;
+}
+
+// For a printer with interrupt endpoints 0x83 (IN) and 0x04 (OUT): a command
+// through the interrupt OUT pipe, its reply on bulk IN, and the interrupt IN
+// pipe, which has nothing to say, timing out.
+int Interrupt() {
+    HANDLE device = Open("\\\\.\\USBIO_Device0");
+    if (device == INVALID_HANDLE_VALUE) {
+        std::printf("open=0x%08X\n", GetLastError());
+        return 1;
+    }
+    std::printf("set_configuration=0x%08X\n", Configure(device));
+    HANDLE out = Bind(0x04);
+    HANDLE in = Bind(0x81);
+    HANDLE status = Bind(0x83);
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+    DWORD count = 0;
+    const uint8_t command[] = {0x1D, 0x0B};
+    BOOL done = WriteFile(out, command, sizeof command, &count, &overlapped);
+    if (!done && GetLastError() == ERROR_IO_PENDING) done = GetOverlappedResultEx(out, &overlapped, &count, 5000, FALSE);
+    std::printf("write=%d count=%u\n", done, count);
+    uint8_t reply[64] = {};
+    done = ReadFile(in, reply, sizeof reply, &count, &overlapped);
+    if (!done && GetLastError() == ERROR_IO_PENDING) done = GetOverlappedResultEx(in, &overlapped, &count, 5000, FALSE);
+    std::printf("read=%d reply=%s\n", done, Hex(reply, done ? count : 0).c_str());
+    done = ReadFile(status, reply, 8, &count, &overlapped);
+    DWORD error = done ? 0 : GetLastError();
+    if (error == ERROR_IO_PENDING) {
+        done = GetOverlappedResultEx(status, &overlapped, &count, 200, FALSE);
+        error = done ? 0 : GetLastError();
+    }
+    std::printf("status_read=%u\n", error);
+    CancelIo(status);
+    CloseHandle(overlapped.hEvent);
+    CloseHandle(status);
+    CloseHandle(in);
+    CloseHandle(out);
+    CloseHandle(device);
     return 0;
 }
 
@@ -313,6 +355,7 @@ int main(int argc, char** argv) {
     if (scenario == "driver") result = Driver();
     else if (scenario == "transfer") result = Transfer();
     else if (scenario == "unplug") result = Unplug();
+    else if (scenario == "interrupt") result = Interrupt();
     else if (scenario == "describe") result = Describe();
     else if (scenario == "watch" && argc > 2) result = Watch(std::atoi(argv[2]));
     else std::fprintf(stderr, "usbio_probe: unknown scenario\n");

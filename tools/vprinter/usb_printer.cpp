@@ -155,6 +155,9 @@ bool UsbPrinter::Plug(std::string& error) {
         plug->handler = umockdev_ioctl_base_new();
         m_plugs.push_back(std::move(plug));
     }
+    // Once the handler is attached, the plug's state belongs to it (and m_lock).
+    const bool heldAtStart = m_options.heldByUsblp;
+    const uint8_t configurationAtStart = m_options.descriptors.configurationValue;
     g_signal_connect(raw->handler, "handle-ioctl", G_CALLBACK(HandleIoctlThunk), raw);
 
     // The kernel driver's folder must exist before the interface links to it.
@@ -190,7 +193,7 @@ bool UsbPrinter::Plug(std::string& error) {
                          "E: DEVNAME=/dev/bus/usb/001/" + number + "\n" + "E: BUSNUM=001\nE: DEVNUM=" + number +
                          "\n" + "E: PRODUCT=" + ids + "\n" + "A: busnum=1\\n\nA: devnum=" +
                          std::to_string(raw->deviceNumber) + "\\n\n" + "A: speed=12\\n\n" +
-                         "A: bConfigurationValue=" + std::to_string(raw->configuration) + "\\n\n";
+                         "A: bConfigurationValue=" + std::to_string(configurationAtStart) + "\\n\n";
     char hexId[16];
     std::snprintf(hexId, sizeof hexId, "%04x", vendor);
     device += std::string("A: idVendor=") + hexId + "\\n\n";
@@ -209,7 +212,7 @@ bool UsbPrinter::Plug(std::string& error) {
                             "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: INTERFACE=7/1/2\n" +
                             "A: bInterfaceClass=07\\n\nA: bInterfaceSubClass=01\\n\nA: bInterfaceProtocol=02\\n\n" +
                             "A: bInterfaceNumber=" + std::to_string(d.interfaceNumber) + "\\n\n";
-    if (raw->heldByKernel) {
+    if (heldAtStart) {
         interface += "L: driver=../../../../bus/usb/drivers/usblp\n";
     }
     interface += "\n";
@@ -218,7 +221,7 @@ bool UsbPrinter::Plug(std::string& error) {
         g_clear_error(&failure);
         return false;
     }
-    Log("plugged in as " + raw->node + (raw->heldByKernel ? ", held by usblp" : ", no kernel driver"));
+    Log("plugged in as " + raw->node + (heldAtStart ? ", held by usblp" : ", no kernel driver"));
     return true;
 }
 
@@ -281,6 +284,10 @@ bool UsbPrinter::HandleIoctl(Plugging& plug, UMockdevIoctlClient* client) {
     switch (request) {
     case USBDEVFS_GET_CAPABILITIES: {
         UMockdevIoctlData* caps = umockdev_ioctl_data_resolve(arg, 0, sizeof(guint32), nullptr);
+        if (caps == nullptr) {
+            umockdev_ioctl_client_complete(client, -1, EFAULT);  // a bad pointer from the client
+            return true;
+        }
         *reinterpret_cast<guint32*>(caps->data) = USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
                                                   USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET;
         umockdev_ioctl_data_unref(caps);
@@ -289,6 +296,10 @@ bool UsbPrinter::HandleIoctl(Plugging& plug, UMockdevIoctlClient* client) {
     }
     case USBDEVFS_GETDRIVER: {
         UMockdevIoctlData* data = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_getdriver), nullptr);
+        if (data == nullptr) {
+            umockdev_ioctl_client_complete(client, -1, EFAULT);  // a bad pointer from the client
+            return true;
+        }
         auto* query = reinterpret_cast<usbdevfs_getdriver*>(data->data);
         const char* name = nullptr;
         if (query->interface == printerInterface && plug.heldByKernel) {
@@ -307,6 +318,10 @@ bool UsbPrinter::HandleIoctl(Plugging& plug, UMockdevIoctlClient* client) {
     }
     case USBDEVFS_IOCTL: {
         UMockdevIoctlData* data = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_ioctl), nullptr);
+        if (data == nullptr) {
+            umockdev_ioctl_client_complete(client, -1, EFAULT);  // a bad pointer from the client
+            return true;
+        }
         auto* command = reinterpret_cast<usbdevfs_ioctl*>(data->data);
         int error = 0;
         int result = 0;  // CONNECT answers 1 when a driver was bound, as the kernel does
@@ -336,6 +351,10 @@ bool UsbPrinter::HandleIoctl(Plugging& plug, UMockdevIoctlClient* client) {
     case USBDEVFS_CLAIMINTERFACE: {
         size_t size = request == USBDEVFS_CLAIMINTERFACE ? sizeof(unsigned) : sizeof(usbdevfs_disconnect_claim);
         UMockdevIoctlData* data = umockdev_ioctl_data_resolve(arg, 0, size, nullptr);
+        if (data == nullptr) {
+            umockdev_ioctl_client_complete(client, -1, EFAULT);  // a bad pointer from the client
+            return true;
+        }
         unsigned interface = *reinterpret_cast<unsigned*>(data->data);
         umockdev_ioctl_data_unref(data);
         if (request == USBDEVFS_DISCONNECT_CLAIM && interface == printerInterface && plug.heldByKernel) {
@@ -355,6 +374,10 @@ bool UsbPrinter::HandleIoctl(Plugging& plug, UMockdevIoctlClient* client) {
     }
     case USBDEVFS_RELEASEINTERFACE: {
         UMockdevIoctlData* data = umockdev_ioctl_data_resolve(arg, 0, sizeof(unsigned), nullptr);
+        if (data == nullptr) {
+            umockdev_ioctl_client_complete(client, -1, EFAULT);  // a bad pointer from the client
+            return true;
+        }
         unsigned interface = *reinterpret_cast<unsigned*>(data->data);
         umockdev_ioctl_data_unref(data);
         auto claimed = plug.claims.find(interface);
@@ -369,6 +392,10 @@ bool UsbPrinter::HandleIoctl(Plugging& plug, UMockdevIoctlClient* client) {
     }
     case USBDEVFS_SETCONFIGURATION: {
         UMockdevIoctlData* data = umockdev_ioctl_data_resolve(arg, 0, sizeof(int), nullptr);
+        if (data == nullptr) {
+            umockdev_ioctl_client_complete(client, -1, EFAULT);  // a bad pointer from the client
+            return true;
+        }
         int value = *reinterpret_cast<int*>(data->data);
         umockdev_ioctl_data_unref(data);
         if (value != 0 && value != -1 && value != m_options.descriptors.configurationValue) {
@@ -579,6 +606,10 @@ void UsbPrinter::Reap(Plugging& plug, UMockdevIoctlClient* client, UMockdevIoctl
         plug.urbs.erase(it);
         plug.emptyReaps[client] = 0;
         UMockdevIoctlData* pointer = umockdev_ioctl_data_resolve(arg, 0, sizeof(gpointer), nullptr);
+        if (pointer == nullptr) {
+            umockdev_ioctl_client_complete(client, -1, EFAULT);
+            return;
+        }
         umockdev_ioctl_data_set_ptr(pointer, 0, urb->data);
         umockdev_ioctl_client_complete(client, 0, 0);
         umockdev_ioctl_data_unref(pointer);
