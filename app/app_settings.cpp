@@ -2,6 +2,7 @@
 #include "marquen_app.h"
 
 #include <wx/fileconf.h>
+#include <wx/log.h>
 #include <wx/mstream.h>
 #include <wx/sstream.h>
 
@@ -22,6 +23,46 @@ namespace {
 // far larger than that is not one.
 constexpr uintmax_t kMaxProfileBytes = 1u << 20;
 
+// Collects what the framework logs while it parses the profile. It parses a
+// stream, so it names the file '' and a line without a key trips one of its
+// assertions; the messages are passed on with the profile's own path.
+class ProfileParseLog : public wxLog {
+public:
+    explicit ProfileParseLog(std::string path)
+        : m_path(std::move(path)),
+          m_previous(wxLog::SetActiveTarget(this)),
+          m_previousAssert(wxSetAssertHandler(nullptr))
+    {
+    }
+    ~ProfileParseLog() override
+    {
+        wxSetAssertHandler(m_previousAssert);
+        wxLog::SetActiveTarget(m_previous);
+        for (const auto& [level, text] : m_messages) {
+            wxString named = text;
+            named.Replace(wxString::FromUTF8("file ''"), wxString::FromUTF8("profile '" + m_path + "'"));
+            wxLogGeneric(level, "%s", named);
+        }
+    }
+    ProfileParseLog(const ProfileParseLog&) = delete;
+    ProfileParseLog& operator=(const ProfileParseLog&) = delete;
+
+protected:
+    void DoLogRecord(wxLogLevel level, const wxString& text, const wxLogRecordInfo&) override
+    {
+        m_messages.emplace_back(level, text);
+    }
+
+private:
+    std::string m_path;
+    wxLog* m_previous;
+    wxAssertHandler_t m_previousAssert;
+    std::vector<std::pair<wxLogLevel, wxString>> m_messages;
+};
+
+// "Port" is zero-based: COM1 to COM256 (LPT likewise).
+constexpr int kHighestPortIndex = 255;
+
 // A key that holds no integer, or one beyond the field's range, keeps the
 // default: the framework's integer reader gives the default for the former,
 // and a wrapped value would be no better for the latter.
@@ -33,6 +74,16 @@ int ReadInt(wxConfigBase& profile, const char* key, int current)
     if (value < INT_MIN || value > INT_MAX)
         return current;
     return static_cast<int>(value);
+}
+
+// The same for a setting with a range of its own: a value outside it keeps
+// the default. A time-out of 0 or less would fail every exchange at once, and
+// a port number beyond COM256 names no port: every command would fail with
+// a message about the port or the printer instead of the setting.
+int ReadIntInRange(wxConfigBase& profile, const char* key, int current, int lowest, int highest)
+{
+    int value = ReadInt(profile, key, current);
+    return value < lowest || value > highest ? current : value;
 }
 
 // A colour is a 32-bit 0x00BBGGRR value; one written as a signed integer by an
@@ -104,7 +155,10 @@ void CMarquenApp::OpenProfile()
     if (m_bProfileUnreadable)
         text.clear();
     wxMemoryInputStream stream(text.data(), text.size());
-    m_pProfile = std::make_unique<wxFileConfig>(stream, wxConvUTF8);
+    {
+        ProfileParseLog log(m_strProfilePath);
+        m_pProfile = std::make_unique<wxFileConfig>(stream, wxConvUTF8);
+    }
     m_strProfileWritten = ProfileText(*m_pProfile).value_or(std::string());
 }
 
@@ -180,13 +234,13 @@ void CMarquenApp::LoadSettings()
     wxConfigBase& profile = GetProfile();
     profile.SetPath(wxString::FromUTF8("/") + wxString::FromUTF8(app_settings::kSection));
     m_nInterface = ReadInt(profile, app_settings::kInterface, m_nInterface);
-    m_nPort = ReadInt(profile, app_settings::kPort, m_nPort);
+    m_nPort = ReadIntInRange(profile, app_settings::kPort, m_nPort, 0, kHighestPortIndex);
     m_nBaudRate = ReadInt(profile, app_settings::kBaudRate, m_nBaudRate);
     m_nParity = ReadInt(profile, app_settings::kParity, m_nParity);
     m_nStopBits = ReadInt(profile, app_settings::kStop, m_nStopBits);
     m_nFlowControl = ReadInt(profile, app_settings::kFlowControl, m_nFlowControl);
-    m_nReadTimeout = ReadInt(profile, app_settings::kReadTimeout, m_nReadTimeout);
-    m_nWriteTimeout = ReadInt(profile, app_settings::kWriteTimeout, m_nWriteTimeout);
+    m_nReadTimeout = ReadIntInRange(profile, app_settings::kReadTimeout, m_nReadTimeout, 1, INT_MAX);
+    m_nWriteTimeout = ReadIntInRange(profile, app_settings::kWriteTimeout, m_nWriteTimeout, 1, INT_MAX);
     m_nVersion = ReadInt(profile, app_settings::kVersion, m_nVersion);
     m_crBackground = ReadColour(profile, app_settings::kBackgroundColor, m_crBackground);
     profile.SetPath(wxString::FromUTF8("/"));

@@ -7,10 +7,33 @@
 #include "module_state.h"
 #include "port_failure.h"
 
+#include <sys/ioctl.h>
+#include <termios.h>
+
+#include <chrono>
 #include <new>
 
 namespace quorlink {
 namespace {
+
+// How often the drain looks at the line's output queue (and the abort).
+constexpr DWORD kDrainPoll = 5;
+
+// Bits per second of a termios speed; 0 for one not listed.
+uint64_t BitsPerSecond(speed_t speed) {
+    switch (speed) {
+    case B1200: return 1200;
+    case B2400: return 2400;
+    case B4800: return 4800;
+    case B9600: return 9600;
+    case B19200: return 19200;
+    case B38400: return 38400;
+    case B57600: return 57600;
+    case B115200: return 115200;
+    case B230400: return 230400;
+    default: return 0;
+    }
+}
 
 struct WriterContext {
     std::shared_ptr<PacketTransfer> transfer;
@@ -51,6 +74,33 @@ PacketOutcome WritePacket(const PacketTransfer& transfer, size_t offset, DWORD l
     return wait == WAIT_OBJECT_0 + 1 ? PacketOutcome::Aborted : PacketOutcome::Failed;
 }
 
+// Waits until a serial line has sent what the kernel still holds for it, so
+// that the last packet counts as written only once it is on the wire (the
+// printer's answer to the next request cannot come before). Bounded by the
+// write time-out plus the line time of what was queued at the start (10 bits
+// a byte). Anything but a terminal, or a terminal that keeps no count (a
+// pseudo-terminal reports 0), has nothing to wait for.
+PacketOutcome DrainLine(const PacketTransfer& transfer) {
+    const int fd = DeviceHandleDescriptor(Comm_GethCommPortTX());
+    int queued = 0;
+    termios line{};
+    if (fd < 0 || ::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0 || ::tcgetattr(fd, &line) != 0)
+        return PacketOutcome::Sent;
+    const uint64_t bitsPerSecond = std::max<uint64_t>(BitsPerSecond(cfgetospeed(&line)), 1200);
+    const uint64_t lineMs = uint64_t(queued) * 10 * 1000 / bitsPerSecond;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(transfer.link->WriteWait() + lineMs);
+    while (queued > 0) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return PacketOutcome::Failed;
+        if (WaitForSingleObject(transfer.abortEvent, kDrainPoll) == WAIT_OBJECT_0)
+            return PacketOutcome::Aborted;
+        if (::ioctl(fd, TIOCOUTQ, &queued) != 0)
+            return PacketOutcome::Sent;  // the line went away; the next request will tell
+    }
+    return PacketOutcome::Sent;
+}
+
 void PostProgress(PacketTransfer& transfer, WPARAM percent, LPARAM errorFlag) {
     ProgressLedger& ledger = *transfer.ledger;
     std::lock_guard guard(ledger.lock);
@@ -76,6 +126,8 @@ void SendPackets(PacketTransfer& transfer) {
         }
         DWORD length = static_cast<DWORD>(std::min(transfer.packetSize, total - sent));
         PacketOutcome outcome = WritePacket(transfer, sent, length);
+        if (outcome == PacketOutcome::Sent && sent + length == total)
+            outcome = DrainLine(transfer);
         if (outcome == PacketOutcome::Aborted) {
             EndAborted(transfer);
             break;

@@ -46,6 +46,27 @@ SAFEARRAY* ByteArrayOf(VARIANT* variant) {
 /// whole without delaying one that is complete.
 constexpr DWORD kReplyByteGap = 100;
 
+/// How often a wait for a reply looks whether the line is still there.
+constexpr DWORD kHangUpPoll = 50;
+
+/// Waits for the data event, at most readWait. A line that hangs up in the
+/// meantime (the printer unplugged or switched off) brings no reply: the wait
+/// ends as soon as the port library finds the device gone. True when the
+/// event fired.
+bool WaitForReply(HANDLE dataEvent, DWORD readWait) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(readWait);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        const DWORD slice = static_cast<DWORD>(std::clamp<long long>(left.count(), 0, kHangUpPoll));
+        const DWORD wait = WaitForSingleObject(dataEvent, slice);
+        if (wait == WAIT_OBJECT_0)
+            return true;
+        if (wait != WAIT_TIMEOUT || left.count() <= 0 || Comm_IsDevicePresent() != 1)
+            return false;
+    }
+}
+
 }  // namespace
 
 HRESULT CCommunication::WritePort(SAFEARRAY** pBuffer, LONG lLength, LONG* plWritten, LONG lPacketSize, LONG* pRC) noexcept {
@@ -282,7 +303,7 @@ HRESULT CCommunication::WriteAndRead(VARIANT* pBuffer, LONG lWritten, LONG* plRe
         LONG written = 0;
         HRESULT hr = WritePort(&array, lWritten, &written, 0, &rc);
         if (hr == S_OK && rc == WRITEPORT_RC_SUCCESS && written == lWritten &&
-            WaitForSingleObject(channel->dataEvent, m_link->ReadWait()) == WAIT_OBJECT_0) {
+            WaitForReply(channel->dataEvent, m_link->ReadWait())) {
             GatherReply(*channel, plRead ? *plRead : 0);
             std::unique_lock queueGuard(channel->queueLock);
             LONG moved = 0;

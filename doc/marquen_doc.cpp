@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,6 +37,30 @@ bool HasBitsFor(const PictureFile& picture)
     uint64_t needed = static_cast<uint64_t>(BytesPerRow(picture.Width())) * picture.Height();
     return picture.HasPicture() && picture.Bits().size() >= needed;
 }
+
+// Whether two paths name the same file: the same text, or one file reached
+// through two spellings (a link, "./", a relative path).
+bool SameFile(const std::string& a, const std::string& b)
+{
+    if (a.empty() || b.empty())
+        return false;
+    if (a == b)
+        return true;
+    std::error_code error;
+    return std::filesystem::equivalent(a, b, error) && !error;
+}
+
+}  // namespace
+
+std::string SaveAsSuggestion(const std::string& inputPath, PictureType type)
+{
+    const char* extension = type == BITMAP ? "bmp" : type == LOGO ? "log" : "gfx";
+    std::filesystem::path suggestion(inputPath);
+    suggestion.replace_extension(extension);
+    return suggestion.string();
+}
+
+namespace {
 
 }  // namespace
 
@@ -185,9 +210,19 @@ bool CMarquenDoc::BuildDownloadStream(std::vector<uint8_t>& stream)
     PictureResult result = logo.EncodeToMemory(width, height, error, stream);
     if (result != PR_OK && result != PR_SIZE_ADJUSTED) {
         stream.clear();
+        if (!error.empty())
+            ShowMessage(error);
         return false;
     }
     return true;
+}
+
+std::string CMarquenDoc::DownloadSizeError() const
+{
+    const PictureFile* source = m_pOutput ? m_pOutput.get() : m_pInput.get();
+    if (source == nullptr || !HasBitsFor(*source))
+        return {};
+    return LogoFile::SizeLimitError(source->Width(), source->Height());
 }
 
 bool CMarquenDoc::OnSaveDocument(const std::string& path)
@@ -232,6 +267,14 @@ void CMarquenDoc::OnFileSave()
         return;
     if (m_bInputChecked)
         OnOutputPicture();
+    // The output path starts as the input file's own path: saving another
+    // format there would destroy the user's picture. The user chooses the
+    // name instead, offered with the output type's extension.
+    if (m_pOutput && m_pInput && m_pInput->Type() != m_nOutputType &&
+        SameFile(m_pOutput->Path(), m_strInputPath)) {
+        RunSaveAs(SaveAsSuggestion(m_strInputPath, m_nOutputType));
+        return;
+    }
     OnSaveDocument(std::string());
 }
 
@@ -239,11 +282,17 @@ void CMarquenDoc::OnFileSaveAs()
 {
     if (!m_pInput)
         return;
-    SaveDialogRequest request;
-    request.overwritePrompt = true;
-    request.hideReadOnly = true;
     if (m_bInputChecked)
         OnOutputPicture();
+    RunSaveAs(std::string());
+}
+
+void CMarquenDoc::RunSaveAs(const std::string& initialFileName)
+{
+    SaveDialogRequest request;
+    request.initialFileName = initialFileName;
+    request.overwritePrompt = true;
+    request.hideReadOnly = true;
     switch (m_nOutputType) {
     case BITMAP:
         request.filterText = "Windows bitmap (*.bmp)";

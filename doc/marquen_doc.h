@@ -35,6 +35,10 @@ inline constexpr const char* kNoPictureToDownload =
 inline constexpr const char* kDefaultTitle = "Untitled";
 }  // namespace doc_strings
 
+/// The name Save offers instead of the input file: inputPath with its
+/// extension replaced by the extension of type (bmp, log, gfx).
+std::string SaveAsSuggestion(const std::string& inputPath, PictureType type);
+
 class CMarquenDoc {
 public:
     /// messageBox and statusLine must outlive the document.
@@ -91,9 +95,13 @@ public:
                              int nOffsetY);
     /// Encodes the output picture, or the input picture when there is no output
     /// picture, as a logo command for the printer. False without any picture
-    /// (message shown) or when the encoder fails (no message). The stream is the
-    /// caller's.
+    /// (message shown) or when the encoder fails (its message shown). The
+    /// stream is the caller's.
     bool BuildDownloadStream(std::vector<uint8_t>& stream);
+    /// Why the picture BuildDownloadStream would encode cannot be a logo (too
+    /// large for the format), so that nothing is sent to the printer for it;
+    /// empty when it can, or when there is no picture.
+    std::string DownloadSizeError() const;
     /// Asks the printer, through pComm, for the status of logo slot nLogo
     /// (Logo status, 4 reply bytes, bounded by the object's read time-out) and
     /// shows what went wrong: no usable reply, no logo stored, or a checksum
@@ -109,7 +117,10 @@ public:
     /// with the message shown otherwise (a rounded size is written and reported).
     virtual bool OnSaveDocument(const std::string& path);
     /// File > Save: shows (and so rebuilds) the output picture, then saves it to
-    /// its own path.
+    /// its own path. When that path is the input file and the output type is
+    /// not the input's, it runs Save As instead, offering the input's name with
+    /// the output type's extension: Save never writes another format over the
+    /// picture the user opened.
     void OnFileSave();
     /// File > Save As: shows the output picture, asks for a file of the output
     /// type, saves it there and tells the windows the new path.
@@ -152,6 +163,8 @@ public:
 
 private:
     void ShowMessage(const std::string& text);
+    /// Save As with initialFileName suggested (empty: none).
+    void RunSaveAs(const std::string& initialFileName);
     void DiscardInput() { m_pInput.reset(); }
     void CheckInputItem();
     void CheckOutputItem();

@@ -88,7 +88,9 @@ PictureResult ParseBitmap(std::span<const uint8_t> raw, BitmapLayout& layout, st
     // Some writers leave the offset unset: the rows then follow the palette.
     if (pixelOffset == 0)
         pixelOffset = paletteOffset + kPaletteBytes;
-    if (headerBytes < kMinInfoHeaderBytes) {
+    // A header longer than the whole file is no header this reader knows of,
+    // not a file cut short.
+    if (headerBytes < kMinInfoHeaderBytes || headerBytes > size) {
         error = kLayoutNotSupported;
         return PR_INVALID;
     }

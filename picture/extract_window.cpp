@@ -58,7 +58,10 @@ PictureResult PictureFile::ExtractWindow(uint32_t sourceWidth, uint32_t sourceHe
         return PR_NO_MEMORY;
     }
 
-    for (uint32_t r = 0; r < height; ++r) {
+    // A window without columns has no bytes to fill (and the empty vector may
+    // have no storage at all, so no row pointer into it may be formed).
+    const uint32_t filledRows = rowBytes == 0 ? 0 : height;
+    for (uint32_t r = 0; r < filledRows; ++r) {
         uint32_t sourceRow = offsetY + r;  // wraps: a negative offset gives white rows on top
         if (sourceRow >= sourceHeight)
             continue;
@@ -69,7 +72,8 @@ PictureResult PictureFile::ExtractWindow(uint32_t sourceWidth, uint32_t sourceHe
             uint64_t first = offsetX >> 3;
             uint64_t whole = (sourceWidth - offsetX) / 8;
             uint64_t count = whole < rowBytes ? whole : rowBytes;
-            std::memcpy(out, in + first, static_cast<size_t>(count));
+            if (count > 0)
+                std::memcpy(out, in + first, static_cast<size_t>(count));
             for (uint64_t j = count; j < rowBytes; ++j)
                 out[j] = SourceByte(in, sourceWidth, offsetX + static_cast<uint32_t>(8 * j));
             continue;

@@ -100,16 +100,25 @@ bool LogoFile::Decode(std::string& error)
     return true;
 }
 
-PictureResult LogoFile::Encode(uint32_t& width, uint32_t& height, std::string& error,
-                               std::vector<uint8_t>& encoded)
+std::string LogoFile::SizeLimitError(uint32_t width, uint32_t height)
 {
     const uint64_t roundedWidth = (static_cast<uint64_t>(width) + 7) / 8 * 8;
     const uint64_t roundedHeight = (static_cast<uint64_t>(height) + 7) / 8 * 8;
     // The header has one byte for each side: a larger picture cannot be
     // described, and storing only the low bits would misplace every dot.
-    if (roundedWidth > kMaxLogoDots || roundedHeight > kMaxLogoDots) {
-        error = "Error - Picture too large for the Logo format (at most 2040 x 2040 dots, this one is " +
-                std::to_string(width) + " x " + std::to_string(height) + ")";
+    if (roundedWidth > kMaxLogoDots || roundedHeight > kMaxLogoDots)
+        return "Error - Picture too large for the Logo format (at most 2040 x 2040 dots, this one is " +
+               std::to_string(width) + " x " + std::to_string(height) + ")";
+    return {};
+}
+
+PictureResult LogoFile::Encode(uint32_t& width, uint32_t& height, std::string& error,
+                               std::vector<uint8_t>& encoded)
+{
+    const uint64_t roundedWidth = (static_cast<uint64_t>(width) + 7) / 8 * 8;
+    const uint64_t roundedHeight = (static_cast<uint64_t>(height) + 7) / 8 * 8;
+    if (std::string tooLarge = SizeLimitError(width, height); !tooLarge.empty()) {
+        error = std::move(tooLarge);
         return PR_INVALID;
     }
     if (!HasPictureBits(width, height, error))

@@ -13,6 +13,11 @@ public:
     PictureResult Encode(uint32_t& width, uint32_t& height, std::string& error,
                          std::vector<uint8_t>& encoded) override;
 
+    /// Why a picture of width x height dots cannot be a logo (its header has
+    /// one byte a side: at most 2040 x 2040 dots once rounded up to 8), as the
+    /// "Error - " message Encode gives; empty when it can.
+    static std::string SizeLimitError(uint32_t width, uint32_t height);
+
     /// Encodes as Write does but writes no file: hands the caller a new copy of
     /// the GS * command. PR_OK, PR_SIZE_ADJUSTED (with Write's message) or
     /// PR_NO_MEMORY. The object keeps its own encoded bytes until destroyed.

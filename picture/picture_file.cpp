@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -66,6 +67,27 @@ std::string FileOpenMessage(const std::string& path)
     return "Error - File Open : " + path;
 }
 
+// The file a chain of symbolic links ends at, as an open for writing would
+// reach (and create) it; a link whose file does not exist yet is followed
+// all the same. Null when the chain does not end (a loop, or too long).
+std::optional<std::filesystem::path> FollowLinks(std::filesystem::path path)
+{
+    // The limit the kernel puts on links followed in one lookup.
+    constexpr int kMaxLinks = 40;
+    std::error_code ec;
+    int followed = 0;
+    for (; std::filesystem::is_symlink(path, ec); ++followed) {
+        std::filesystem::path next = std::filesystem::read_symlink(path, ec);
+        if (ec || followed == kMaxLinks)
+            return std::nullopt;
+        path = next.is_absolute() ? next : path.parent_path() / next;
+    }
+    if (followed == 0)
+        return path;
+    std::filesystem::path resolved = std::filesystem::weakly_canonical(path, ec);
+    return ec ? path : resolved;
+}
+
 }  // namespace
 
 PictureFile::PictureFile(std::string path, PictureType type) : m_strPath(std::move(path)), m_type(type) {}
@@ -106,13 +128,14 @@ PictureResult PictureFile::Open(FileAccess access, FileDisposition disposition, 
         // Through a symbolic link that is the file the link names, as a plain
         // open for writing would change it; renaming onto the link itself
         // would replace the link and leave its file stale.
-        std::filesystem::path target(m_strPath);
-        std::error_code ec;
-        if (std::filesystem::is_symlink(target, ec)) {
-            std::filesystem::path resolved = std::filesystem::weakly_canonical(target, ec);
-            if (!ec)
-                target = resolved;
+        // A link whose file does not exist yet names the file to create.
+        std::optional<std::filesystem::path> followed = FollowLinks(m_strPath);
+        if (!followed) {
+            error = FileOpenMessage(m_strPath);
+            return PR_OPEN_FAILED;
         }
+        const std::filesystem::path target = *followed;
+        std::error_code ec;
         const std::string targetPath = target.string();
         const bool exists = std::filesystem::exists(target, ec);
         if (disposition == FileDisposition::OpenExisting && !exists) {
@@ -161,7 +184,7 @@ PictureResult PictureFile::Open(FileAccess access, FileDisposition disposition, 
     m_hFile = fd;
     uint64_t length = static_cast<uint64_t>(info.st_size);
     if (length > kMaxRawFileBytes) {
-        error = picture_messages::kMemoryAllocation;
+        error = picture_messages::FileTooLargeMessage(length);
         return PR_NO_MEMORY;
     }
     std::vector<uint8_t> bytes;

@@ -124,4 +124,10 @@ inline constexpr const char* kWidthAdjusted =
     "Picture Width has been adjusted to be compatible with selected output format";
 inline constexpr const char* kHeightAdjusted =
     "Picture Height has been adjusted to be compatible with selected output format";
+/// A file larger than any picture file Open reads (kMaxRawFileBytes).
+inline std::string FileTooLargeMessage(uint64_t bytes)
+{
+    return "Error - Picture file too large (" + std::to_string(bytes) + " bytes; at most " +
+           std::to_string(kMaxRawFileBytes >> 20) + " MiB are read)";
+}
 }  // namespace picture_messages

@@ -9,6 +9,7 @@
 // calls of another thread.
 #include "fundaport.h"
 
+#include "devices/port_lock.h"
 #include "diagnostics/diagnostics.h"
 #include "entry_guard.h"
 #include "kernel/sync.h"
@@ -61,6 +62,8 @@ PortState& State() {
 
 void CloseDevice(HANDLE device) {
     if (device != nullptr) {
+        // The port is free for the next opener once the handle is closed.
+        marquen::devices::UnlockPortNode(DeviceHandleDescriptor(device));
         CloseHandle(device);
     }
 }

@@ -1,5 +1,6 @@
 #include "parallel_port.h"
 
+#include "devices/port_lock.h"
 #include "devices/port_map.h"
 #include "kernel/device_io.h"
 
@@ -27,6 +28,11 @@ HANDLE OpenParallelPort(int index, bool* readable) {
     }
     if (fd < 0) {
         SetLastErrorFromErrno(errno);
+        return nullptr;
+    }
+    if (int error = marquen::devices::LockPortNode(fd); error != 0) {
+        ::close(fd);
+        SetLastErrorFromErrno(error);
         return nullptr;
     }
     return CreateDeviceHandle(fd);

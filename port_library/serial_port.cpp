@@ -1,5 +1,6 @@
 #include "serial_port.h"
 
+#include "devices/port_lock.h"
 #include "devices/port_map.h"
 #include "kernel/device_io.h"
 
@@ -79,9 +80,17 @@ HANDLE OpenSerialPort(int index, const LineSettings& settings) {
         SetLastErrorFromErrno(errno);
         return nullptr;
     }
+    // Before anything touches the line: a port in use keeps its holder's
+    // settings and queued bytes.
+    if (int error = marquen::devices::LockPortNode(fd); error != 0) {
+        ::close(fd);
+        SetLastErrorFromErrno(error);
+        return nullptr;
+    }
     termios current{};
     if (::tcgetattr(fd, &current) != 0) {
         int error = errno;  // ENOTTY: mapped to something that is no serial port
+        marquen::devices::UnlockPortNode(fd);
         ::close(fd);
         SetLastErrorFromErrno(error);
         return nullptr;
@@ -89,6 +98,7 @@ HANDLE OpenSerialPort(int index, const LineSettings& settings) {
     termios wanted = BuildTermios(settings, current);
     if (::tcsetattr(fd, TCSANOW, &wanted) != 0) {
         int error = errno;
+        marquen::devices::UnlockPortNode(fd);
         ::close(fd);
         SetLastErrorFromErrno(error);
         return nullptr;

@@ -24,6 +24,17 @@ constexpr int kMemoryStepKbytes = 64;
 // Setup's largest size for a printer that cannot report its total memory.
 constexpr int kVersion0MaxSize = 1024;
 
+// Interface value of a serial port in the settings.
+constexpr int kInterfaceSerial = 0;
+// The most of a logo stream that may still be queued once the object has
+// written all of it: a serial port's own queue is drained by then, but a
+// pseudo-terminal (about 20 KB here) or a USB-serial adapter holds tens of
+// kilobytes that no drain sees.
+constexpr size_t kMaxQueuedBytes = 64 * 1024;
+// Bits a byte takes on the line: start, 8 data, stop.
+constexpr int64_t kBitsPerByte = 10;
+constexpr int kSlowestBaudRate = 4800;
+
 // The printer answers Upload with 6A and a bitmap file: the letter j, then
 // the signature "BM" and the file-size field of the bitmap file header.
 constexpr uint8_t kUploadAnswer = 0x6A;
@@ -82,6 +93,32 @@ ICommunication* RequireComm(ICommunication* comm)
     return comm;
 }
 
+// The object's read time-out lengthened by extraMs for one exchange, and put
+// back afterwards.
+class LongerReadTimeout {
+public:
+    LongerReadTimeout(ICommunication* comm, LONG extraMs) : m_comm(comm)
+    {
+        if (m_comm == nullptr || extraMs <= 0 || FAILED(m_comm->GetTimeout(&m_read, &m_write)))
+            return;
+        const int64_t longer = std::min<int64_t>(int64_t{std::max<LONG>(m_read, 0)} + extraMs, INT32_MAX);
+        m_restore = SUCCEEDED(m_comm->SetTimeout(static_cast<LONG>(longer), m_write));
+    }
+    ~LongerReadTimeout()
+    {
+        if (m_restore)
+            m_comm->SetTimeout(m_read, m_write);
+    }
+    LongerReadTimeout(const LongerReadTimeout&) = delete;
+    LongerReadTimeout& operator=(const LongerReadTimeout&) = delete;
+
+private:
+    ICommunication* m_comm;
+    LONG m_read = 0;
+    LONG m_write = 0;
+    bool m_restore = false;
+};
+
 }  // namespace
 
 CDownloadPage::CDownloadPage(CMarquenApp& app, IDownloadPageControls& controls, IMemorySizeDlgRunner& memoryDialog)
@@ -130,6 +167,9 @@ CMarquenDoc* CDownloadPage::Document() const
 
 void CDownloadPage::OnInitDialog()
 {
+    // Silent when the printer does not answer: the page is made at start-up,
+    // often before the printer is on, and a figure it did not give is not
+    // shown either way. Refresh says so.
     Guarded([&] { RefreshMemory(); });
     for (int n = 0; n < kLogoCount; ++n)
         m_controls.AddLogoNumber(std::to_string(n));
@@ -155,17 +195,22 @@ void CDownloadPage::OnDownload()
 {
     Guarded([&] {
         if (m_controls.GetControlText(IDC_DOWNLOAD) == m_strAbort) {
-            ThrowIfFailed(RequireComm(Comm())->AbortTransfert(), IID_ICommunication);
-            // The abort has waited for the writer: the array is free.
-            ReleaseTransferArray();
-            OnTransferProgress(0, IDC_DOWNLOAD);
+            AbortDownload();
             return;
+        }
+        // A picture the logo format cannot hold is refused before anything is
+        // sent: a Select logo alone would leave the printer on another slot.
+        CMarquenDoc* doc = Document();
+        if (doc != nullptr) {
+            if (std::string tooLarge = doc->DownloadSizeError(); !tooLarge.empty()) {
+                ShowMessage(tooLarge);
+                return;
+            }
         }
         if (!SelectLogo()) {
             ShowMessage(printer_strings::kCommunicationFailure);
             return;
         }
-        CMarquenDoc* doc = Document();
         std::vector<uint8_t> stream;
         if (doc == nullptr || !doc->BuildDownloadStream(stream))
             return;
@@ -173,6 +218,7 @@ void CDownloadPage::OnDownload()
         m_wChecksum = LogoChecksum(stream);
         ByteArray array(stream, stream.size());
         const LONG length = static_cast<LONG>(stream.size());
+        m_nStreamLength = stream.size();
         std::vector<uint8_t>().swap(stream);  // the document's copy goes; the array goes with the transfer
         if (WritePackets(Comm(), array, length) != kWriteSent) {
             ShowMessage(printer_strings::kCommunicationFailure);
@@ -182,6 +228,20 @@ void CDownloadPage::OnDownload()
         // still running before it starts the next.
         m_transferArray = std::move(array);
     });
+}
+
+void CDownloadPage::AbortDownload()
+{
+    // The array is held from the start of the transfer to its end: packets
+    // may have gone out, and the printer counts the rest of the logo from
+    // the header it was sent.
+    const bool started = HasTransferArray();
+    ThrowIfFailed(RequireComm(Comm())->AbortTransfert(), IID_ICommunication);
+    // The abort has waited for the writer: the array is free.
+    ReleaseTransferArray();
+    OnTransferProgress(0, IDC_DOWNLOAD);
+    if (started)
+        ShowMessage(printer_strings::kPrinterAwaitsLogoRest);
 }
 
 void CDownloadPage::OnTransferProgress(int nPercent, int nButtonId)
@@ -202,8 +262,13 @@ void CDownloadPage::OnTransferProgress(int nPercent, int nButtonId)
             ReleaseTransferArray();
             int selection = m_controls.GetLogoSelection();
             CMarquenDoc* doc = Document();
-            if (doc != nullptr && selection >= 0 && selection < kLogoCount)
+            if (doc != nullptr && selection >= 0 && selection < kLogoCount) {
+                // 100 % means the port has taken the bytes, not that they have
+                // crossed the line: the printer answers Logo status only after
+                // the rest of the logo, so its reply may take that much longer.
+                LongerReadTimeout longer(Comm(), StreamStillQueuedMs());
                 doc->VerifyLogoChecksum(selection, m_wChecksum, Comm());
+            }
             QueryFreeLogoMemory();
         }
         return;
@@ -277,7 +342,8 @@ void CDownloadPage::OnCommProgress(int nPercent)
 void CDownloadPage::OnCommError()
 {
     Guarded([&] {
-        ShowMessage(printer_strings::kDownloadStopped);
+        // One box: the failure, then why every later command would fail too.
+        ShowMessage(std::string(printer_strings::kDownloadStopped) + "\n" + printer_strings::kPrinterAwaitsLogoRest);
         // The writer has stopped at the failed packet.
         ReleaseTransferArray();
         OnTransferProgress(0, IDC_DOWNLOAD);
@@ -390,6 +456,17 @@ void CDownloadPage::CompleteUpload()
     m_app.StartUpload(-1);
 }
 
+LONG CDownloadPage::StreamStillQueuedMs() const
+{
+    if (m_app.m_nInterface != kInterfaceSerial)
+        return 0;
+    // The object takes no rate below its slowest, 4800 (an edited profile's
+    // other value leaves the line at one it knows).
+    const int64_t baud = std::max(m_app.m_nBaudRate, kSlowestBaudRate);
+    const int64_t queued = static_cast<int64_t>(std::min(m_nStreamLength, kMaxQueuedBytes));
+    return static_cast<LONG>(queued * kBitsPerByte * 1000 / baud);
+}
+
 // --- Erase and Print ------------------------------------------------------------
 
 void CDownloadPage::OnErase()
@@ -430,15 +507,20 @@ void CDownloadPage::OnPrint()
 
 void CDownloadPage::OnRefresh()
 {
-    Guarded([&] { RefreshMemory(); });
+    Guarded([&] {
+        if (!RefreshMemory())
+            ShowMessage(printer_strings::kCommunicationFailure);
+    });
 }
 
-void CDownloadPage::RefreshMemory()
+bool CDownloadPage::RefreshMemory()
 {
     WaitCursor wait(m_controls);
+    m_bMemoryReplyFailed = false;
     m_nTotalMemory = QueryTotalMemory();
     QueryLogoArea();
     QueryFreeLogoMemory();
+    return !m_bMemoryReplyFailed;
 }
 
 int CDownloadPage::QueryMemoryFigure(const Command& command, size_t nStepsByte, int nFieldId)
@@ -447,9 +529,17 @@ int CDownloadPage::QueryMemoryFigure(const Command& command, size_t nStepsByte, 
     if (m_app.m_nVersion == 0)
         return 0;
     Reply reply = RequestReply(Comm(), command);
-    if (!reply.Has(command.expectedReply))
+    if (!reply.Has(command.expectedReply)) {
+        m_bMemoryReplyFailed = true;
         return 0;
+    }
     int kbytes = reply.bytes[nStepsByte] * kMemoryStepKbytes;
+    // The logo area is part of the total memory: a larger figure is a reply
+    // shifted by stray bytes on the line (noise, the rest of an upload).
+    if (nFieldId == IDC_LOGO_AREA && m_nTotalMemory > 0 && kbytes > m_nTotalMemory) {
+        m_bMemoryReplyFailed = true;
+        return 0;
+    }
     m_controls.SetControlText(nFieldId, std::to_string(kbytes));
     return kbytes;
 }
@@ -462,17 +552,31 @@ int CDownloadPage::QueryTotalMemory()
 int CDownloadPage::QueryLogoArea()
 {
     // Only the middle byte of the three counts.
-    return QueryMemoryFigure(ReadLogoArea(), 1, IDC_LOGO_AREA);
+    m_nLogoArea = QueryMemoryFigure(ReadLogoArea(), 1, IDC_LOGO_AREA);
+    return m_nLogoArea;
 }
 
 void CDownloadPage::QueryFreeLogoMemory()
 {
     Reply reply = RequestReply(Comm(), ReadFreeLogoMemory());
-    if (!reply.bResult || reply.lRead <= 0)
+    if (!reply.bResult || reply.lRead <= 0) {
+        m_bMemoryReplyFailed = true;
         return;
-    // Text, ended by a 00 byte or by the reply's end.
+    }
+    // Text, ended by a 00 byte or by the reply's end: a decimal number of
+    // bytes. Anything else is not the printer's answer (noise on the line,
+    // bytes of an upload that was cut off) and is not shown as a figure.
     auto end = std::find(reply.bytes.begin(), reply.bytes.end(), uint8_t{0});
-    m_controls.SetControlText(IDC_FREE_MEMORY, std::string(reply.bytes.begin(), end));
+    std::string text(reply.bytes.begin(), end);
+    bool number = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    // At most 8 digits, so the value fits; it cannot exceed the logo area.
+    if (number && m_nLogoArea > 0 && std::stoll(text) > int64_t{m_nLogoArea} * 1024)
+        number = false;
+    if (!number) {
+        m_bMemoryReplyFailed = true;
+        return;
+    }
+    m_controls.SetControlText(IDC_FREE_MEMORY, text);
 }
 
 void CDownloadPage::OnSetup()
@@ -485,11 +589,16 @@ void CDownloadPage::OnSetup()
         WaitCursor wait(m_controls);
         int steps = std::clamp(dlg.m_nSize / kMemoryStepKbytes, 0, 255);
         Reply reply = RequestReply(Comm(), SetLogoArea(static_cast<uint8_t>(steps)));
+        bool shown = true;
         if (!reply.Has(1))
             ShowMessage(printer_strings::kCommunicationFailure);
         else if (reply.bytes[0] != kSetLogoAreaAccepted)
             ShowMessage(printer_strings::kPrinterReturnedError);
-        RefreshMemory();
+        else
+            shown = false;
+        // One message is enough when the command itself already failed.
+        if (!RefreshMemory() && !shown)
+            ShowMessage(printer_strings::kCommunicationFailure);
     });
 }
 

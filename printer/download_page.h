@@ -67,20 +67,28 @@ public:
     /// select a logo number." with the focus on the list, when none is
     /// selected; false when the write was not sent.
     bool SelectLogo();
+    /// Stops the download in progress (the object's writer has ended when
+    /// this returns) and, when part of the logo may have gone out, tells the
+    /// user that the printer is still expecting the rest and how to recover.
+    /// The Download button's abort; also for a program that gives up waiting.
+    void AbortDownload();
     /// The idle/busy switch: which controls are enabled and which caption reads
     /// "Abort". nButtonId is IDC_ERASE, IDC_UPLOAD, IDC_DOWNLOAD or IDC_NO_BUTTON.
     void SetTransferState(bool bIdle, int nButtonId);
     /// Progress of the transfer that button nButtonId (IDC_DOWNLOAD or
     /// IDC_UPLOAD) started; busy while nPercent is neither 0 nor 100.
     void OnTransferProgress(int nPercent, int nButtonId);
-    /// The three memory queries under the wait cursor.
-    void RefreshMemory();
+    /// The three memory queries under the wait cursor. False when a query got
+    /// no usable reply (the caller says so); its field is then left as it was.
+    bool RefreshMemory();
     /// Total memory in kbytes, shown in field 1060; 0 without a usable reply
     /// or with "Version" 0 (then nothing is sent).
     int QueryTotalMemory();
-    /// Logo area in kbytes, shown in field 1061; 0 as QueryTotalMemory.
+    /// Logo area in kbytes, shown in field 1061; 0 as QueryTotalMemory. A
+    /// figure above the total memory is no usable reply.
     int QueryLogoArea();
-    /// Free logo memory, shown as the printer's text in field 1068.
+    /// Free logo memory, shown as the printer's text in field 1068. Only a
+    /// decimal number counts, and none larger than the logo area.
     void QueryFreeLogoMemory();
 
     /// Whether a download's array is still held for the object's writer.
@@ -106,10 +114,20 @@ private:
     int QueryMemoryFigure(const printer_commands::Command& command, size_t nStepsByte, int nFieldId);
     /// The upload buffer is full: it becomes the input picture and is released.
     void CompleteUpload();
+    /// Line time, in ms, of the part of the last stream that may still be on
+    /// its way to the printer when the object reports 100 %.
+    LONG StreamStillQueuedMs() const;
 
     CMarquenApp& m_app;
     IDownloadPageControls& m_controls;
     IMemorySizeDlgRunner& m_memoryDialog;
+    /// Set by a memory query that got no usable reply since RefreshMemory
+    /// began.
+    bool m_bMemoryReplyFailed = false;
+    /// The logo area in kbytes from the last usable reply; 0 when unknown.
+    int m_nLogoArea = 0;
+    /// Length of the last Define logo stream handed to the object.
+    size_t m_nStreamLength = 0;
     /// The Define logo stream while the object writes it in packets.
     printer_commands::ByteArray m_transferArray;
     /// The first bytes of an answer to Upload, too few yet to tell it apart

@@ -46,6 +46,11 @@ inline constexpr const char* kChecksumWrong =
     "The logo has been downloaded but the checksum returned from printer is wrong";
 inline constexpr const char* kDownloadStopped = "There is communication failure and the download has been stopped";
 inline constexpr const char* kNoLogoAtLocation = "There is not logo at this location";
+/// A Define logo was cut off: the printer reads on as logo data until it has
+/// the number of bytes its header announced.
+inline constexpr const char* kPrinterAwaitsLogoRest =
+    "The logo did not reach the printer whole: the printer is still expecting the rest of it and will take "
+    "the next commands as logo data, so they fail. Switch the printer off and on before going on.";
 /// The printer's answer to Upload announced a bitmap no logo can be.
 inline constexpr const char* kUploadNotAPicture = "The logo sent back by the printer is not a valid picture.";
 }  // namespace printer_strings

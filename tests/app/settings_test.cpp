@@ -2,6 +2,8 @@
 // writes, and what a damaged profile reads as.
 #include "app_test_util.h"
 
+#include <wx/log.h>
+
 using namespace app_testing;
 
 namespace {
@@ -101,6 +103,58 @@ TEST_F(SettingsTest, KeysThatHoldNoUsableIntegerKeepTheirDefaults)
     EXPECT_EQ(app.m_nVersion, -1);  // values are not range-tested
     EXPECT_EQ(app.m_crBackground, 0xFFFFFFFFu);
     EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(SettingsTest, TimeOutsAndPortNumbersOutOfTheirRangeKeepTheirDefaults)
+{
+    struct Case {
+        const char* values;
+        int readTimeout, writeTimeout, port;
+    };
+    // A time-out of 0 or less fails every exchange at once; a port number
+    // beyond COM256 (or below COM1) names no port. The ends of the ranges
+    // are kept.
+    for (const Case& c : {Case{"ReadTimeout=0\nWriteTimeout=0\nPort=256\n", 20000, 5000, 0},
+                          Case{"ReadTimeout=-5\nWriteTimeout=-1\nPort=-1\n", 20000, 5000, 0},
+                          Case{"ReadTimeout=-2147483648\nWriteTimeout=-7\nPort=2147483647\n", 20000, 5000, 0},
+                          Case{"ReadTimeout=1\nWriteTimeout=1\nPort=255\n", 1, 1, 255}}) {
+        const std::string text = std::string("[Settings]\n") + c.values;
+        testing_support::WriteFileBytes(dir / "range.conf", std::vector<uint8_t>(text.begin(), text.end()));
+        RecordingApp reader(messages, windows);
+        reader.SetProfilePath((dir / "range.conf").string());
+        reader.LoadSettings();
+        EXPECT_EQ(reader.m_nReadTimeout, c.readTimeout) << c.values;
+        EXPECT_EQ(reader.m_nWriteTimeout, c.writeTimeout) << c.values;
+        EXPECT_EQ(reader.m_nPort, c.port) << c.values;
+    }
+}
+
+TEST_F(SettingsTest, ADamagedProfileLineIsReportedWithTheProfilesPath)
+{
+    class Recording : public wxLog {
+    public:
+        std::vector<std::string> texts;
+
+    protected:
+        void DoLogRecord(wxLogLevel, const wxString& text, const wxLogRecordInfo&) override
+        {
+            texts.push_back(text.utf8_string());
+        }
+    } recording;
+    wxLog* previous = wxLog::SetActiveTarget(&recording);
+    const std::string damaged = "[Settings\nPort=2\n=5\n";
+    testing_support::WriteFileBytes(dir / "damaged.conf", std::vector<uint8_t>(damaged.begin(), damaged.end()));
+    const std::string path = (dir / "damaged.conf").string();
+    RecordingApp reader(messages, windows);
+    reader.SetProfilePath(path);
+    reader.LoadSettings();
+    wxLog::SetActiveTarget(previous);
+
+    ASSERT_FALSE(recording.texts.empty());
+    for (const std::string& text : recording.texts) {
+        EXPECT_NE(text.find("profile '" + path + "'"), std::string::npos) << text;
+        EXPECT_EQ(text.find("file ''"), std::string::npos) << text;
+    }
 }
 
 TEST_F(SettingsTest, ProfileThatCannotBeWrittenIsReported)

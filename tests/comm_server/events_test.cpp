@@ -169,6 +169,26 @@ TEST_F(Events, AWaitingWriteAndReadHoldsOnCommBack) {
     EXPECT_EQ(m_sink.Count(DISPID_OnComm), 0u) << "the exchange took the reply, not a tick";
 }
 
+TEST_F(Events, AHangUpEndsAWaitForAReplyAtOnce) {
+    ASSERT_EQ(Open(), 1);
+    ASSERT_EQ(m_comm->SetTimeout(20000, 5000), S_OK);
+    LONG read = 0;
+    LONG result = -1;
+    Clock::time_point ended{};
+    // Select logo has no reply: the exchange waits until the line goes.
+    std::thread exchange([&] {
+        Exchange(kSelect, 4, &read, &result);
+        ended = Clock::now();
+    });
+    ASSERT_TRUE(PumpUntil([&] { return Printer().Snapshot().SelectedSlot() == 5; }));
+    const Clock::time_point hungUp = Clock::now();
+    Printer().Stop();  // the printer's end of the line closes
+    exchange.join();
+    EXPECT_EQ(result, 0);
+    // Noticed within moments, not after the 20 s read time-out.
+    EXPECT_LT(ended - hungUp, milliseconds(5000));
+}
+
 TEST_F(Events, ClosePortEndsTheReadThreadAndOpenPortStartsANewOne) {
     GarbageReplica garbage(kSeed);
     const size_t before = ThreadCount();

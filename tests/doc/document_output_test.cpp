@@ -228,11 +228,16 @@ TEST_F(DocumentOutputTest, DownloadStreamEncodesTheOutputElseTheInput)
     EXPECT_EQ(stream, ExpectedLogo(*doc.GetOutput()));
     EXPECT_TRUE(messages.shown.empty());
 
-    // Wider than the logo command can hold: the encoder refuses, silently.
+    EXPECT_EQ(doc.DownloadSizeError(), "");
+
+    // Wider than the logo command can hold: the encoder refuses, and says why.
     ASSERT_TRUE(doc.CreateOutputPicture(BITMAP, "", 2048, 8, 0, 0));
+    const std::string tooLarge =
+        "Error - Picture too large for the Logo format (at most 2040 x 2040 dots, this one is 2048 x 8)";
+    EXPECT_EQ(doc.DownloadSizeError(), tooLarge);
     EXPECT_FALSE(doc.BuildDownloadStream(stream));
     EXPECT_TRUE(stream.empty());
-    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{tooLarge});
 }
 
 TEST_F(DocumentOutputTest, StatusLineSaysWhichPictureAndWhetherThePortIsOpen)

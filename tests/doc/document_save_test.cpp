@@ -210,3 +210,63 @@ TEST_F(DocumentSaveTest, DefaultExtensionIsAddedOnlyToANameWithout)
 }
 
 }  // namespace
+
+TEST_F(DocumentSaveTest, SaveNeverWritesAnotherFormatOverTheInputFile)
+{
+    std::string input = OpenInput();
+    // The page starts with the input's own path as the output path.
+    ASSERT_EQ(page.parameters.path, input);
+    doc.SetOutputType(LOGO);
+    page.parameters.type = LOGO;
+
+    // Save asks for a name instead, offering the input's with ".log"; a
+    // cancelled dialog writes nothing anywhere.
+    doc.OnFileSave();
+    ASSERT_EQ(windows.saveRequests.size(), 1u);
+    EXPECT_EQ(windows.saveRequests[0].initialFileName, PathOf("input.log"));
+    EXPECT_EQ(windows.saveRequests[0].filterText, "LOGO (*.log)");
+    EXPECT_EQ(ReadFileBytes(input), inputBytes);
+    EXPECT_EQ(FolderContent(), std::vector<std::string>{"input.bmp"});
+
+    // The same file under another spelling is still the input file.
+    page.parameters.path = (dir.path() / "." / "input.bmp").string();
+    doc.OnOutputPicture();  // back to the input; Save rebuilds the output
+    doc.OnFileSave();
+    ASSERT_EQ(windows.saveRequests.size(), 2u);
+    EXPECT_EQ(doc.GetOutput()->Path(), page.parameters.path);
+    EXPECT_EQ(ReadFileBytes(input), inputBytes);
+
+    // Confirmed: the logo goes to the chosen file, the page takes its path,
+    // and the next Save writes there without asking.
+    windows.saveAnswer = PathOf("input");
+    doc.OnFileSave();
+    EXPECT_EQ(windows.saveRequests.size(), 3u);
+    EXPECT_EQ(windows.outputSaved, std::vector<std::string>{PathOf("input.log")});
+    EXPECT_EQ(ReadFileBytes(input), inputBytes);
+    LoadedPicture saved = ReadBack(dir / "input.log");
+    ASSERT_EQ(saved.outcome, LoadOutcome::Loaded) << saved.error;
+    EXPECT_EQ(saved.picture->Type(), LOGO);
+    std::filesystem::remove(dir / "input.log");
+    doc.OnFileSave();
+    EXPECT_EQ(windows.saveRequests.size(), 3u);
+    EXPECT_TRUE(std::filesystem::exists(dir / "input.log"));
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(DocumentSaveTest, SaveInTheInputsOwnFormatStillWritesToItsPath)
+{
+    std::string input = OpenInput();
+    doc.SetOutputType(BITMAP);
+    page.parameters.type = BITMAP;
+    page.parameters.width = 16;
+    doc.OnFileSave();
+    EXPECT_TRUE(windows.saveRequests.empty());
+    LoadedPicture saved = ReadBack(input);
+    ASSERT_EQ(saved.outcome, LoadOutcome::Loaded) << saved.error;
+    EXPECT_EQ(saved.picture->Type(), BITMAP);
+    EXPECT_EQ(saved.picture->Width(), 16u);
+
+    EXPECT_EQ(SaveAsSuggestion("/a.b/shop", RASTER_GFX), "/a.b/shop.gfx");
+    EXPECT_EQ(SaveAsSuggestion("/x/shop.bmp", BITMAP), "/x/shop.bmp");
+    EXPECT_EQ(SaveAsSuggestion("/x/shop.old.bmp", EPSON_GFX), "/x/shop.old.gfx");
+}

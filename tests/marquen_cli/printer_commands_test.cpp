@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -121,6 +122,11 @@ public:
     VprinterProcess& operator=(const VprinterProcess&) = delete;
 
     const std::string& Path() const { return m_path; }
+    void Signal(int number) const
+    {
+        if (m_pid > 0)
+            ::kill(m_pid, number);
+    }
 
 private:
     pid_t m_pid = -1;
@@ -160,12 +166,21 @@ protected:
         WriteFileBytes(dir / "ports", Bytes(map.begin(), map.end()));
     }
 
-    RunResult Run(std::vector<std::string> args)
+    /// A run in the background; Finish collects it.
+    struct Started {
+        pid_t child = -1;
+        std::filesystem::path outPath;
+        std::filesystem::path errPath;
+    };
+    Started Spawn(std::vector<std::string> args)
     {
         static int number = 0;
         ++number;
-        std::filesystem::path outPath = dir / ("out-" + std::to_string(number));
-        std::filesystem::path errPath = dir / ("err-" + std::to_string(number));
+        Started started;
+        started.outPath = dir / ("out-" + std::to_string(number));
+        started.errPath = dir / ("err-" + std::to_string(number));
+        const std::filesystem::path& outPath = started.outPath;
+        const std::filesystem::path& errPath = started.errPath;
         args.insert(args.begin(), MARQUEN_CLI_PATH);
         pid_t child = ::fork();
         if (child == 0) {
@@ -181,19 +196,23 @@ protected:
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }
+        started.child = child;
+        return started;
+    }
+    RunResult Finish(const Started& started)
+    {
         RunResult result;
-        result.status = WaitForChild(child, kRunLimit);
-        result.out = Text(ReadFileBytes(outPath));
-        result.err = Text(ReadFileBytes(errPath));
+        result.status = WaitForChild(started.child, kRunLimit);
+        result.out = Text(ReadFileBytes(started.outPath));
+        result.err = Text(ReadFileBytes(started.errPath));
         return result;
     }
+    RunResult Run(std::vector<std::string> args) { return Finish(Spawn(std::move(args))); }
 
-    /// A 64 x 40 bitmap with a pattern of dots.
-    std::string WriteBitmap()
+    /// A bitmap with a pattern of dots, 64 x 40 unless told.
+    std::string WriteBitmap(uint32_t width = 64, uint32_t height = 40, const std::string& name = "logo.bmp")
     {
-        const uint32_t width = 64;
-        const uint32_t height = 40;
-        const uint32_t rowBytes = 8;
+        const uint32_t rowBytes = (width + 31) / 32 * 4;
         Bytes file(62 + rowBytes * height, 0);
         auto put = [&](size_t at, uint32_t value, int size) {
             for (int i = 0; i < size; ++i)
@@ -212,7 +231,7 @@ protected:
         put(54, 0x00FFFFFF, 4);
         for (size_t i = 62; i < file.size(); ++i)
             file[i] = static_cast<uint8_t>((i * 37) ^ (i >> 3));
-        std::string path = (dir / "logo.bmp").string();
+        std::string path = (dir / name).string();
         WriteFileBytes(path, file);
         return path;
     }
@@ -271,6 +290,23 @@ TEST_F(PrinterCommandsTest, FailuresOfTheChecksumAndOfUploadAreReported)
     EXPECT_EQ(upload.status, 1);
     EXPECT_NE(upload.err.find("There is not logo at this location"), std::string::npos) << upload.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "none.bmp"));
+
+    // An output that cannot be written is refused before the printer is
+    // asked for anything.
+    const std::string nowhere = (dir / "no such folder" / "back.bmp").string();
+    RunResult unwritable = Run({"upload", nowhere, "--logo", "9", "--port", "COM7"});
+    EXPECT_EQ(unwritable.status, 1);
+    EXPECT_EQ(unwritable.err, "Error - File Open : " + nowhere + "\n");
+
+    // Wider than the logo format holds: refused with the reason, before
+    // anything is sent.
+    std::string wide = WriteBitmap(2048, 8, "wide.bmp");
+    RunResult tooWide = Run({"download", wide, "--logo", "1", "--port", "COM7"});
+    EXPECT_EQ(tooWide.status, 1);
+    EXPECT_NE(tooWide.err.find("too large for the Logo format (at most 2040 x 2040 dots, this one is 2048 x 8)"),
+              std::string::npos)
+        << tooWide.err;
+    EXPECT_EQ(tooWide.err.find("progress"), std::string::npos) << tooWide.err;
 }
 
 TEST_F(PrinterCommandsTest, MemoryFiguresWithAndWithoutTheirQueries)
@@ -296,6 +332,96 @@ TEST_F(PrinterCommandsTest, MemoryFiguresWithAndWithoutTheirQueries)
     EXPECT_NE(refused.err.find("The command has been sent, but the printer has returned one error."),
               std::string::npos)
         << refused.err;
+}
+
+TEST_F(PrinterCommandsTest, AMemoryFigureIsPrintedOnlyWhenThePrinterGaveIt)
+{
+    const std::string failure = "The command has not been sent, there is communication failure.";
+    const std::string total = "total: 2048 kbytes\n";
+    const std::string area = "logo area: 256 kbytes\n";
+    const std::string free = "free: 262144 bytes\n";
+    // A reply missing: the failure, and no figure, since the others may be
+    // out of step.
+    for (const char* dropped : {"total-memory", "logo-area", "free-memory"}) {
+        StartPrinter({"--drop", dropped});
+        RunResult memory = Run({"memory", "--port", "COM7", "--printer-version", "1", "--read-timeout", "500"});
+        EXPECT_EQ(memory.status, 1) << dropped;
+        EXPECT_EQ(memory.out, "") << dropped;
+        EXPECT_NE(memory.err.find(failure), std::string::npos) << memory.err;
+    }
+
+    // Noise on the line: the true figures, or the failure and none.
+    StartPrinter({"--garbage", "2/5"});
+    for (int run = 0; run < 4; ++run) {
+        RunResult memory = Run({"memory", "--port", "COM7", "--printer-version", "1", "--read-timeout", "500"});
+        if (memory.status == 0) {
+            EXPECT_EQ(memory.out, total + area + free);
+        } else {
+            EXPECT_EQ(memory.status, 1);
+            EXPECT_EQ(memory.out, "");
+            EXPECT_NE(memory.err.find(failure), std::string::npos) << memory.err;
+        }
+    }
+}
+
+TEST_F(PrinterCommandsTest, MemoryAfterAnInterruptedUpload)
+{
+    // A logo whose answer takes seconds on a 9600 baud line.
+    StartPrinter({"--baud", "9600"});
+    std::string logo = WriteBitmap();
+    std::string big = (dir / "big.bmp").string();
+    ASSERT_EQ(Run({"convert", logo, big, "--type", "BITMAP", "--width", "256", "--height", "128"}).status, 0);
+    ASSERT_EQ(Run({"download", big, "--logo", "5", "--port", "COM7"}).status, 0);
+
+    Started upload = Spawn({"upload", (dir / "back.bmp").string(), "--logo", "5", "--port", "COM7"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ::kill(upload.child, SIGKILL);
+    Finish(upload);
+    // The printer goes on sending the rest of the logo.
+    RunResult memory = Run({"memory", "--port", "COM7", "--printer-version", "1", "--read-timeout", "500"});
+    EXPECT_EQ(memory.status, 1) << memory.out;
+    EXPECT_NE(memory.err.find("The command has not been sent, there is communication failure."), std::string::npos)
+        << memory.err;
+    EXPECT_EQ(memory.out, "");
+}
+
+TEST_F(PrinterCommandsTest, ASlowLineStillCarriesTheLogoWhenTheTransferReports100)
+{
+    // The terminal takes the whole logo at once, long before the line has
+    // carried it; the printer answers Logo status only after the last byte.
+    StartPrinter({"--pace"});
+    std::string logo = WriteBitmap(256, 128, "slow.bmp");  // 4100 bytes: 8.5 s at 4800, 4.3 s at 9600
+    for (const char* baud : {"4800", "9600"}) {
+        RunResult download =
+            Run({"download", logo, "--logo", "6", "--port", "COM7", "--baud", baud, "--read-timeout", "1000"});
+        EXPECT_EQ(download.status, 0) << baud << ": " << download.err;
+        EXPECT_NE(download.out.find("confirmed by the printer"), std::string::npos) << baud << ": " << download.out;
+    }
+}
+
+TEST_F(PrinterCommandsTest, ADownloadStoppedByCtrlCSaysThePrinterAwaitsTheRestOfTheLogo)
+{
+    // 64 KiB of logo at 38400 baud: about 17 s on the line.
+    StartPrinter({"--baud", "38400"});
+    std::string logo = WriteBitmap(1024, 512, "large.bmp");
+    Started download = Spawn({"download", logo, "--logo", "8", "--port", "COM7"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ::kill(download.child, SIGINT);
+    RunResult stopped = Finish(download);
+    EXPECT_EQ(stopped.status, 1);
+    EXPECT_NE(stopped.err.find("the printer is still expecting the rest of it"), std::string::npos) << stopped.err;
+    EXPECT_NE(stopped.err.find("Switch the printer off and on"), std::string::npos) << stopped.err;
+
+    // The printer takes the next commands as logo data ...
+    RunResult lost = Run({"memory", "--port", "COM7", "--read-timeout", "500"});
+    EXPECT_EQ(lost.status, 1);
+    EXPECT_EQ(lost.out, "");
+    // ... until it is switched off and on.
+    printer->Signal(SIGHUP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    RunResult again = Run({"memory", "--port", "COM7", "--printer-version", "1"});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(again.out, "total: 2048 kbytes\nlogo area: 256 kbytes\nfree: 262144 bytes\n");
 }
 
 TEST_F(PrinterCommandsTest, SizesThePrinterDoesNotOffer)
@@ -332,7 +458,8 @@ TEST_F(PrinterCommandsTest, APrinterThatNeverAnswersDoesNotHangTheProgram)
 
     RunResult memory = Run({"memory", "--port", "COM7", "--printer-version", "0", "--read-timeout", "800"});
     EXPECT_EQ(memory.status, 1);
-    EXPECT_NE(memory.err.find("the printer did not answer"), std::string::npos) << memory.err;
+    EXPECT_NE(memory.err.find("The command has not been sent, there is communication failure."), std::string::npos)
+        << memory.err;
 
     std::string logo = WriteBitmap();
     RunResult download = Run({"download", logo, "--logo", "4", "--port", "COM7", "--read-timeout", "800"});
@@ -437,6 +564,44 @@ TEST_F(PrinterCommandsTest, WithoutTheServerRegistered)
     RunResult memory = Run({"memory", "--port", "COM7"});
     EXPECT_EQ(memory.status, 1);
     EXPECT_NE(memory.err.find("Failed to create ICommunication instance"), std::string::npos) << memory.err;
+}
+
+// Whether some program holds the advisory lock of the node at path.
+bool NodeLocked(const std::string& path)
+{
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    return locked;
+}
+
+TEST_F(PrinterCommandsTest, ASecondProgramIsRefusedThePortInUse)
+{
+    // The first download cannot end while the printer does not read: it
+    // holds the port until its write time-out.
+    StartPrinter({"--stall", "forever"});
+    std::string logo = WriteBitmap();
+    std::string big = (dir / "big.bmp").string();
+    ASSERT_EQ(Run({"convert", logo, big, "--type", "BITMAP", "--width", "1024", "--height", "512"}).status, 0);
+    Started first = Spawn({"download", big, "--logo", "4", "--port", "COM7", "--write-timeout", "8000"});
+    auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (!NodeLocked(printer->Path()) && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(NodeLocked(printer->Path()));
+
+    auto started = Clock::now();
+    RunResult second = Run({"memory", "--port", "COM7", "--printer-version", "1"});
+    EXPECT_EQ(second.status, 1);
+    EXPECT_EQ(second.err, "marquen-cli: the port COM7 is in use by another program\n");
+    EXPECT_EQ(second.out, "");
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(5));  // refused at once, not after a time-out
+
+    RunResult firstResult = Finish(first);
+    EXPECT_EQ(firstResult.status, 1);
+    // Free again once the first has ended.
+    EXPECT_FALSE(NodeLocked(printer->Path()));
 }
 
 }  // namespace

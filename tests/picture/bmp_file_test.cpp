@@ -286,7 +286,11 @@ TEST(BmpFile, InconsistentLayoutsAreRefused)
     EXPECT_EQ(verdict(bytes), PR_INVALID);
     EXPECT_EQ(error, "Error - Bmp File header not supported");
     bytes = good;
-    PutU32(bytes, 14, 0xFFFFFFF0u);  // header larger than the file
+    PutU32(bytes, 14, 0xFFFFFFF0u);  // header larger than the file: no header known
+    EXPECT_EQ(verdict(bytes), PR_INVALID);
+    EXPECT_EQ(error, "Error - Bmp File header not supported");
+    bytes = good;
+    bytes.resize(60);  // a sound header in a file cut short
     EXPECT_EQ(verdict(bytes), PR_INVALID);
     EXPECT_EQ(error, "Error - Bmp File is truncated");
     bytes = good;

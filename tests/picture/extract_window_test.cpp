@@ -134,3 +134,22 @@ TEST(ExtractWindow, RefusesASourceSmallerThanItsSizeAndGiantWindows)
     EXPECT_EQ(error, PictureTooLargeMessage(0xFFFFFFFFu, 0xFFFFFFFFu));
     EXPECT_FALSE(file.HasPicture());
 }
+
+// A window without columns or rows, or a source without dots, is an empty
+// picture; no row pointer into an empty buffer is formed (which the
+// sanitizer build reports as a null pointer handed to the copy).
+TEST(ExtractWindow, EmptyWindowsAndEmptySources)
+{
+    const std::vector<uint8_t> source(8 * 16, 0xA5);
+    for (auto [width, height] : {std::pair{0u, 16u}, std::pair{64u, 0u}, std::pair{0u, 0u}}) {
+        Window window = Extract(64, 16, source, 0, 0, width, height);
+        EXPECT_EQ(window.result, PR_OK) << width << " x " << height;
+        EXPECT_EQ(window.bits, ReferenceWindow(64, 16, source, 0, 0, width, height));
+    }
+    Window fromNothing = Extract(0, 0, {}, 0, 0, 16, 2);
+    EXPECT_EQ(fromNothing.result, PR_OK);
+    EXPECT_EQ(fromNothing.bits, std::vector<uint8_t>(2 * 24, 0));
+    Window fromNoColumns = Extract(0, 4, {}, 0, 0, 8, 4);
+    EXPECT_EQ(fromNoColumns.result, PR_OK);
+    EXPECT_EQ(fromNoColumns.bits, std::vector<uint8_t>(24, 0));
+}

@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -80,6 +81,18 @@ TEST(PictureFile, OpenFailuresNameThePath)
     EXPECT_TRUE(std::filesystem::is_fifo(pipe));
     std::filesystem::remove(pipe);
 
+    // Beyond the size read into memory: said so, not taken for a lack of memory.
+    const std::string huge = (dir / "huge.bmp").string();
+    {
+        std::ofstream file(huge, std::ios::binary);
+        file << "BM";
+    }
+    std::filesystem::resize_file(huge, kMaxRawFileBytes + 1);  // sparse: no disk used
+    BmpFile large(huge);
+    EXPECT_EQ(large.Open(FileAccess::GenericRead, FileDisposition::OpenExisting, error), PR_NO_MEMORY);
+    EXPECT_EQ(error, "Error - Picture file too large (67108865 bytes; at most 64 MiB are read)");
+    std::filesystem::remove(huge);
+
     BmpFile unnamed("");
     EXPECT_EQ(unnamed.Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error), PR_OPEN_FAILED);
     EXPECT_EQ(error, "Error - File Open : ");
@@ -147,6 +160,26 @@ TEST(PictureFile, WriteThroughASymbolicLinkReplacesTheFileItNames)
     EXPECT_EQ(ReadFileBytes(stored).size(), 12u);
     EXPECT_EQ(FilesIn(dir / "store"), 1u);
     EXPECT_EQ(FilesIn(dir.path()), 2u);
+
+    // A link whose file does not exist yet: the file is created where the
+    // link points, through a second link too, and the links are kept.
+    const auto dangling = dir / "next.log";
+    std::filesystem::create_symlink("via.log", dangling);
+    std::filesystem::create_symlink(dir / "store" / "new.log", dir / "via.log");
+    LogoFile created(dangling.string());
+    ASSERT_EQ(created.Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error), PR_OK) << error;
+    created.SetPicture(std::vector<uint8_t>(8, 0));
+    ASSERT_EQ(created.Write(width, height, error), PR_OK) << error;
+    EXPECT_TRUE(std::filesystem::is_symlink(dangling));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "via.log"));
+    EXPECT_EQ(ReadFileBytes(dir / "store" / "new.log").size(), 12u);
+
+    // A loop of links ends nowhere: refused, nothing replaced.
+    std::filesystem::create_symlink("loop-b.log", dir / "loop-a.log");
+    std::filesystem::create_symlink("loop-a.log", dir / "loop-b.log");
+    LogoFile loop((dir / "loop-a.log").string());
+    EXPECT_EQ(loop.Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error), PR_OPEN_FAILED);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "loop-a.log"));
 }
 
 TEST(PictureFile, NewFilesGetThePermissionsOfAnOrdinaryCreate)

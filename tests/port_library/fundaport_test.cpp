@@ -1,3 +1,4 @@
+#include "devices/port_lock.h"
 #include "fundaport.h"
 #include "serial_port.h"
 #include "test_support.h"
@@ -7,7 +8,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -347,6 +351,63 @@ TEST_F(FundaportTest, ParallelPortWritesAndReportsReading) {
     EXPECT_EQ(Comm_UpdateConnection(0, 1, scratch[0], scratch[1], scratch[2], scratch[3], scratch[4]), 0);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);  // LPT2 is not mapped
     EXPECT_EQ(Comm_IsBidirectional(), 0);
+}
+
+// How an unprivileged program fares opening path: 0, or the errno of open.
+// Root is exempt from a terminal's exclusive mode, so the child gives up
+// root first when it has it.
+int OpenAsUnprivileged(const std::string& path) {
+    pid_t child = fork();
+    if (child == 0) {
+        if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(100);
+        int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        _exit(fd >= 0 ? 0 : errno);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(FundaportTest, APortIsHeldByOneOpenerAtATime) {
+    // Reachable by the unprivileged child; the test restores nothing, the
+    // terminal goes with the fixture.
+    ASSERT_EQ(chmod(m_slavePath.c_str(), 0666), 0);
+    EXPECT_FALSE(marquen::devices::IsPortInUse("COM3"));
+
+    // Another program holds the port: the open is refused at once, and the
+    // holder's line is left as it was.
+    int other = open(m_slavePath.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    termios before = SlaveSettings();
+    EXPECT_TRUE(marquen::devices::IsPortInUse("COM3"));
+    ASSERT_EQ(Comm_OpenSetup(nullptr, FUNDAPORT_KIND_SERIAL, 1), 1);
+    ASSERT_EQ(Comm_IsConnectionValid(2, 64, 4, 0, 0, 3, 0), FUNDAPORT_CONNECTION_SET);
+    int baud = 4, parity = 0, handshake = 0, dataBits = 3, stopBits = 0;
+    EXPECT_EQ(Comm_UpdateConnection(0, 2, baud, parity, handshake, dataBits, stopBits), 0);
+    EXPECT_EQ(GetLastError(), ERROR_BUSY);
+    termios after = SlaveSettings();
+    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    close(other);
+    Comm_CloseCleanuo();
+
+    // This library holds it: a second opener meets the lock, and an
+    // unprivileged one cannot even open the terminal.
+    ConnectSerial(2, {4, 0, 0, 3, 0});
+    ASSERT_EQ(Comm_IsConnected(), 1);
+    EXPECT_TRUE(marquen::devices::IsPortInUse("COM3"));
+    int second = open(m_slavePath.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(second, 0);
+    EXPECT_EQ(marquen::devices::LockPortNode(second), EBUSY);
+    close(second);
+    EXPECT_EQ(OpenAsUnprivileged(m_slavePath), EBUSY);
+
+    // Closed: free again for everyone, although the terminal itself stays
+    // open on this side.
+    Comm_CloseCleanuo();
+    EXPECT_FALSE(marquen::devices::IsPortInUse("COM3"));
+    EXPECT_EQ(OpenAsUnprivileged(m_slavePath), 0);
 }
 
 }  // namespace

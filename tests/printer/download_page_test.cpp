@@ -191,12 +191,22 @@ TEST_F(DownloadPageTest, AbortAndCommunicationFailureEndTheDownload)
     EXPECT_EQ(controls.texts[IDC_DOWNLOAD], "Download");
     EXPECT_EQ(controls.EnabledTransferControls(), kAllTransferControls);
     EXPECT_FALSE(page.HasTransferArray());
+    // The printer counts the logo's bytes from its header: the user learns
+    // why the next commands fail, and how to recover.
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{strings::kPrinterAwaitsLogoRest});
+    EXPECT_NE(messages.shown[0].text.find("Switch the printer off and on"), std::string::npos);
+
+    // No transfer running: nothing to say.
+    messages.shown.clear();
+    page.AbortDownload();
+    EXPECT_TRUE(messages.shown.empty());
 
     StartDownloadOfBlackSquare(2);
     comm.RaiseProgress(50);
     comm.ClearRecords();
     comm.RaiseError();
-    EXPECT_EQ(messages.Texts(), std::vector<std::string>{strings::kDownloadStopped});
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{std::string(strings::kDownloadStopped) + "\n" +
+                                                         strings::kPrinterAwaitsLogoRest});
     EXPECT_EQ(controls.progress, 0);
     EXPECT_EQ(controls.EnabledTransferControls(), kAllTransferControls);
     EXPECT_TRUE(controls.communicationPage);
@@ -243,6 +253,55 @@ TEST_F(DownloadPageTest, DownloadFailuresBeforeTheTransfer)
     EXPECT_EQ(comm.writes.size(), 3u);
     EXPECT_FALSE(page.HasTransferArray());
     EXPECT_EQ(controls.EnabledTransferControls(), kAllTransferControls);
+
+    // Wider (or taller) than the logo format holds: said why, nothing sent,
+    // not even Select logo.
+    for (auto [width, height] : {std::pair{2041u, 8u}, std::pair{8u, 2048u}}) {
+        OpenPicture(width, height, kAllBlack);
+        comm.ClearRecords();
+        messages.shown.clear();
+        page.OnDownload();
+        ASSERT_EQ(messages.shown.size(), 1u);
+        EXPECT_NE(messages.shown[0].text.find("too large for the Logo format (at most 2040 x 2040 dots"),
+                  std::string::npos)
+            << messages.shown[0].text;
+        EXPECT_TRUE(comm.Wire().empty());
+        EXPECT_FALSE(page.HasTransferArray());
+    }
+    // 2040 is still a logo.
+    OpenPicture(2040, 8, kAllBlack);
+    comm.ClearRecords();
+    comm.writeResults = {};
+    page.OnDownload();
+    EXPECT_TRUE(page.HasTransferArray());
+}
+
+TEST_F(DownloadPageTest, LogoStatusWaitsLongerForTheBytesStillOnTheLine)
+{
+    // 12 bytes at 4800 baud: 25 ms of line time added to the read time-out
+    // (0 in the fake) for the one request after 100 %, then put back.
+    app.m_nInterface = 0;
+    app.m_nBaudRate = 4800;
+    StartDownloadOfBlackSquare(1);
+    comm.ClearRecords();
+    comm.RaiseProgress(100);
+    auto at = [&](const std::string& call) {
+        return std::find(comm.calls.begin(), comm.calls.end(), call) - comm.calls.begin();
+    };
+    auto request = std::find_if(comm.calls.begin(), comm.calls.end(),
+                                [](const std::string& call) { return call.starts_with("WriteAndRead"); });
+    ASSERT_NE(request, comm.calls.end());
+    const auto requestAt = request - comm.calls.begin();
+    EXPECT_LT(at("SetTimeout 25 0"), requestAt);
+    EXPECT_GT(at("SetTimeout 0 0"), requestAt);
+    EXPECT_LT(at("SetTimeout 0 0"), static_cast<ptrdiff_t>(comm.calls.size()));
+
+    // A parallel port has no line time to allow for.
+    app.m_nInterface = 1;
+    StartDownloadOfBlackSquare(1);
+    comm.ClearRecords();
+    comm.RaiseProgress(100);
+    EXPECT_EQ(at("GetTimeout"), static_cast<ptrdiff_t>(comm.calls.size()));
 }
 
 TEST_F(DownloadPageTest, RoundedStreamAndLogo255)
@@ -348,7 +407,8 @@ TEST_F(DownloadPageTest, MemoryQueriesFollowTheVersionSetting)
     EXPECT_EQ(controls.texts[IDC_LOGO_AREA], "256");
     EXPECT_EQ(controls.texts[IDC_FREE_MEMORY], "77");
 
-    // No usable replies: fields unchanged, nothing shown, total 0.
+    // No usable replies: fields unchanged, total 0, and the failure said
+    // once.
     comm.ClearRecords();
     comm.NoReply();
     comm.Reply({0x00, 4});
@@ -358,6 +418,42 @@ TEST_F(DownloadPageTest, MemoryQueriesFollowTheVersionSetting)
     EXPECT_EQ(controls.texts[IDC_TOTAL_MEMORY], "2048");
     EXPECT_EQ(controls.texts[IDC_LOGO_AREA], "256");
     EXPECT_EQ(controls.texts[IDC_FREE_MEMORY], "77");
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{strings::kCommunicationFailure});
+}
+
+TEST_F(DownloadPageTest, RepliesNotOfTheirShapeAreNoFigures)
+{
+    app.m_nVersion = 1;
+    controls.texts[IDC_LOGO_AREA] = "old";
+    controls.texts[IDC_FREE_MEMORY] = "old";
+    // A reply shifted by a stray byte: the logo area read as 0x55 x 64
+    // kbytes, more than the whole memory; bytes of a picture as free memory.
+    comm.Reply({32});
+    comm.Reply({0x9C, 0x55, 0x04});
+    comm.Reply({'B', 'M', 0x3E, 0x02});
+    page.OnRefresh();
+    EXPECT_EQ(page.m_nTotalMemory, 2048);
+    EXPECT_EQ(controls.texts[IDC_LOGO_AREA], "old");
+    EXPECT_EQ(controls.texts[IDC_FREE_MEMORY], "old");
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{strings::kCommunicationFailure});
+
+    // Digits, but more free memory than the logo area holds.
+    messages.shown.clear();
+    comm.Reply({32});
+    comm.Reply({0x55, 4, 0x00});
+    comm.Reply({'9', '9', '9', '9', '9', '9', '9', 0x00});
+    page.OnRefresh();
+    EXPECT_EQ(controls.texts[IDC_LOGO_AREA], "256");
+    EXPECT_EQ(controls.texts[IDC_FREE_MEMORY], "old");
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{strings::kCommunicationFailure});
+
+    // Whole and sound: no message.
+    messages.shown.clear();
+    comm.Reply({32});
+    comm.Reply({0x55, 4, 0x00});
+    comm.Reply({'2', '6', '2', '1', '4', '4', 0x00, 0x00});
+    page.OnRefresh();
+    EXPECT_EQ(controls.texts[IDC_FREE_MEMORY], "262144");
     EXPECT_TRUE(messages.shown.empty());
 }
 
@@ -384,6 +480,9 @@ TEST_F(DownloadPageTest, SetupOffersTheSizesAndSetsTheLogoArea)
     memoryDialog.cancel = false;
     memoryDialog.choices = {std::nullopt, "320"};
     comm.Reply({0x06});
+    comm.Reply({32});               // the figures read again
+    comm.Reply({0x55, 5, 0x00});
+    comm.Reply({'8', 0x00});
     page.OnSetup();
     EXPECT_EQ(messages.Texts(), std::vector<std::string>{strings::kSelectMemorySize});
     EXPECT_EQ(memoryDialog.focusedList, 1);
@@ -476,6 +575,14 @@ TEST_F(DownloadPageTest, PageCreationFillsTheControls)
     EXPECT_FALSE(controls.shown[IDC_UPLOAD]);
     EXPECT_EQ(controls.texts[IDC_FREE_MEMORY], "5");
     EXPECT_EQ(controls.progress, 0);
+
+    // No printer answering at creation: no figure, and no message either.
+    FakePageControls quiet;
+    CDownloadPage silent(app, quiet, memoryDialog);
+    comm.NoReply();
+    silent.OnInitDialog();
+    EXPECT_EQ(quiet.texts.count(IDC_FREE_MEMORY), 0u);
+    EXPECT_TRUE(messages.shown.empty());
 
     FakePageControls second;
     CDownloadPage versionOne(app, second, memoryDialog);

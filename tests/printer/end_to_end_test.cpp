@@ -229,7 +229,9 @@ TEST_F(EndToEndTest, AbortDuringAPacedDownload)
     PumpMessagesFor(milliseconds(600));
     EXPECT_EQ(controls.progressHistory.size(), events);  // no progress after the abort
     EXPECT_EQ(printer.Snapshot().DefineCount(8), 0u);
-    EXPECT_TRUE(messages.shown.empty());
+    // The printer still waits for the rest of the logo, and the user is told.
+    EXPECT_GT(printer.Snapshot().DefineBytesAwaited(), 0u);
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{printer_strings::kPrinterAwaitsLogoRest});
 }
 
 TEST_F(EndToEndTest, UploadGivesBackTheDownloadedPicture)

@@ -369,3 +369,34 @@ TEST(PrinterModel, HangUpFaultsStopTheStreamAtTheirByte)
     EXPECT_EQ(Bytes(sent.begin(), sent.begin() + 3), (Bytes{0x6A, 'B', 'M'}));
     EXPECT_TRUE(upload.HangUpRequested());
 }
+
+TEST(PrinterModel, ADefineCutOffTakesTheNextCommandsAsLogoDataUntilSwitchedOffAndOn)
+{
+    PrinterModel model;
+    ASSERT_TRUE(model.StoreLogo(7, DefineLogo(1, 1)));
+    Bytes define = DefineLogo(2, 2);  // 4 + 32 bytes
+    define.resize(4 + 10);            // the sender stopped after 10 data bytes
+    EXPECT_TRUE(Exchange(model, Cat({Select(3), define})).empty());
+    EXPECT_EQ(model.DefineBytesAwaited(), 22u);
+
+    // Logo status and Read free logo memory are 6 bytes of logo data: no answer.
+    EXPECT_TRUE(Exchange(model, Cat({Status(7), kFreeMemory})).empty());
+    EXPECT_EQ(model.DefineBytesAwaited(), 16u);
+    EXPECT_EQ(model.CommandCount(Command::LogoStatus), 0u);
+
+    // Switched off and on: commands are commands again; the logo cut off is
+    // not stored, the others are kept.
+    model.PowerCycle();
+    EXPECT_EQ(model.DefineBytesAwaited(), 0u);
+    EXPECT_FALSE(model.InsideCommand());
+    EXPECT_EQ(model.SelectedSlot(), 0);
+    EXPECT_EQ(Exchange(model, Status(3)), (Bytes{3, 0, 0, 0}));
+    Bytes stored = Exchange(model, Status(7));
+    ASSERT_EQ(stored.size(), 4u);
+    EXPECT_EQ(stored[1], 1);
+
+    // A reply not yet sent and an Erase's late 0D go with the power.
+    EXPECT_EQ(model.Feed(Cat({kErase, kTotalMemory}), kStart), 5u);
+    model.PowerCycle();
+    EXPECT_TRUE(model.TakeOutput(kStart + std::chrono::hours(1)).empty());
+}

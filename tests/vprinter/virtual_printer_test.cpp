@@ -7,6 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/file.h>
+#include <sys/ioctl.h>
+
+#include <thread>
+
 using namespace vprinter;
 using namespace pty_client;
 using std::chrono::steady_clock;
@@ -284,4 +289,32 @@ TEST_F(VirtualPrinterTest, StopEndsTheThreadAndClosesTheLine)
     std::string error;
     EXPECT_FALSE(refused.Start(error));
     EXPECT_NE(error.find("logo area"), std::string::npos);
+}
+
+TEST_F(VirtualPrinterTest, AnExclusiveModeLeftByAClientThatIsGoneIsEnded)
+{
+    Start();
+    auto exclusive = [&] {
+        int fd = ::open(Printer().SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        int on = -1;
+        if (fd >= 0) {
+            ::ioctl(fd, TIOCGEXCL, &on);
+            ::close(fd);
+        }
+        return on;
+    };
+    // A client that holds the line keeps it.
+    int holder = ::open(Printer().SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    ASSERT_EQ(::ioctl(holder, TIOCEXCL), 0);
+    std::this_thread::sleep_for(milliseconds(1500));
+    EXPECT_EQ(exclusive(), 1);
+    // Gone without ending the mode (as a killed program): the printer ends
+    // it, so that the next client can open the line.
+    ::close(holder);
+    const auto deadline = steady_clock::now() + milliseconds(5000);
+    while (exclusive() != 0 && steady_clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(50));
+    EXPECT_EQ(exclusive(), 0);
 }

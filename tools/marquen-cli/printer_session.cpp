@@ -1,5 +1,6 @@
 #include "printer_session.h"
 
+#include "devices/port_lock.h"
 #include "event_pump.h"
 
 #include <algorithm>
@@ -181,13 +182,17 @@ bool PrinterSession::Start()
     // Every command would fail on a closed port with the program's general
     // "not sent" message; the port's name says more.
     if (m_app->Connects() && m_messages.Count() == 0 && !m_app->IsPortOpen()) {
-        const int number = m_app->m_nPort + 1;
+        const std::string name = (m_app->m_nInterface == 0 ? "COM" : "LPT") +
+                                 std::to_string(static_cast<long long>(m_app->m_nPort) + 1);
         switch (m_app->m_nInterface) {
         case 0:
-            m_streams.err << "marquen-cli: the port COM" << number << " could not be opened\n";
-            break;
         case 1:
-            m_streams.err << "marquen-cli: the port LPT" << number << " could not be opened\n";
+            // A second program on one printer would mix its bytes into the
+            // other's: the port library refuses a port that is held.
+            if (marquen::devices::IsPortInUse(name))
+                m_streams.err << "marquen-cli: the port " << name << " is in use by another program\n";
+            else
+                m_streams.err << "marquen-cli: the port " << name << " could not be opened\n";
             break;
         default:
             m_streams.err << "marquen-cli: the profile names no serial or parallel port; give --port COMn|LPTn\n";

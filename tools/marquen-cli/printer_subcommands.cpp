@@ -8,6 +8,7 @@
 #include "picture_loader.h"
 #include "printer_session.h"
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -23,6 +24,34 @@ constexpr int64_t kLastLogo = 255;
 
 // Bits a byte takes on the line: start, 8 data, stop.
 constexpr int64_t kBitsPerByte = 10;
+
+// SIGINT and SIGTERM are noted instead of ending the program, while one
+// lives; the earlier handlers come back with its end.
+class InterruptCatcher {
+public:
+    InterruptCatcher()
+    {
+        s_caught = 0;
+        struct sigaction action {};
+        action.sa_handler = [](int) { s_caught = 1; };
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, &m_previousInt);
+        ::sigaction(SIGTERM, &action, &m_previousTerm);
+    }
+    ~InterruptCatcher()
+    {
+        ::sigaction(SIGINT, &m_previousInt, nullptr);
+        ::sigaction(SIGTERM, &m_previousTerm, nullptr);
+    }
+    InterruptCatcher(const InterruptCatcher&) = delete;
+    InterruptCatcher& operator=(const InterruptCatcher&) = delete;
+    bool Caught() const { return s_caught != 0; }
+
+private:
+    static inline volatile std::sig_atomic_t s_caught = 0;
+    struct sigaction m_previousInt {};
+    struct sigaction m_previousTerm {};
+};
 
 // The exit status after a run: 1 when the program showed a message.
 int Outcome(PrinterSession& session)
@@ -127,12 +156,20 @@ int RunDownload(const ParsedArguments& args, CommandStreams& streams)
     app.GetDocument()->BuildDownloadStream(stream);
     int64_t lineMs = static_cast<int64_t>(stream.size()) * kBitsPerByte * 1000 / std::max(app.m_nBaudRate, 1);
     milliseconds limit(2 * lineMs + app.m_nWriteTimeout + app.m_nReadTimeout + 5000);
-    if (!session.WaitFor([&] { return !page.HasTransferArray(); }, limit)) {
-        // No end came: stop the object's writer before giving up.
-        if (ICommunication* comm = app.m_pComm.Get())
-            comm->AbortTransfert();
-        page.OnTransferProgress(0, IDC_DOWNLOAD);
-        return Failure(streams, "the transfer did not end in time; it has been aborted");
+    // Ctrl-C (or a polite kill) stops the transfer as the Abort button does,
+    // so the user hears that the printer waits for the rest of the logo.
+    InterruptCatcher interrupt;
+    if (!session.WaitFor([&] { return !page.HasTransferArray() || interrupt.Caught(); }, limit) ||
+        page.HasTransferArray()) {
+        // No end came, or the user stopped it: stop the object's writer
+        // before giving up.
+        try {
+            page.AbortDownload();
+        } catch (const _com_error& error) {
+            app.ReportComError(error);
+        }
+        return Failure(streams, interrupt.Caught() ? "the download was interrupted"
+                                                   : "the transfer did not end in time; it has been aborted");
     }
     if (session.Messages().Count() != 0 || session.Controls().GetProgressPos() != 100)
         return kExitFailure;
@@ -168,19 +205,26 @@ PictureType OutputType(const ParsedArguments& args, const std::string& output)
     throw UsageError("cannot tell the picture type of '" + output + "' from its name: give --type T");
 }
 
-int WritePicture(const PictureFile& picture, PictureType type, const std::string& path, CommandStreams& streams)
+// Opens path for writing as type T: only a temporary file beside it is made,
+// which the object discards unless Write completes. Null after the message.
+std::unique_ptr<PictureFile> OpenOutput(PictureType type, const std::string& path, CommandStreams& streams)
 {
     std::string error;
     std::unique_ptr<PictureFile> output = CreatePictureFile(type, path);
-    PictureResult result = output->Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error);
-    if (result != PR_OK) {
+    if (output->Open(FileAccess::GenericWrite, FileDisposition::CreateAlways, error) != PR_OK) {
         streams.err << error << '\n';
-        return kExitFailure;
+        return nullptr;
     }
-    output->SetPicture(picture.Bits().data(), picture.Bits().size());
+    return output;
+}
+
+int WritePicture(const PictureFile& picture, PictureFile& output, const std::string& path, CommandStreams& streams)
+{
+    std::string error;
+    output.SetPicture(picture.Bits().data(), picture.Bits().size());
     uint32_t width = picture.Width();
     uint32_t height = picture.Height();
-    result = output->Write(width, height, error);
+    PictureResult result = output.Write(width, height, error);
     if (result != PR_OK)
         streams.err << error << '\n';
     if (result != PR_OK && result != PR_SIZE_ADJUSTED)
@@ -194,7 +238,13 @@ int RunUpload(const ParsedArguments& args, CommandStreams& streams)
     int logo = LogoNumber(args);
     const std::string& output = args.Positionals()[0];
     PictureType type = OutputType(args, output);
-    PrinterSession session(streams, ParseLineOptions(args));
+    LineOptions lineOptions = ParseLineOptions(args);
+    // A file that cannot be written is found out before the printer is asked
+    // for anything, not after the whole transfer.
+    std::unique_ptr<PictureFile> outputFile = OpenOutput(type, output, streams);
+    if (!outputFile)
+        return kExitFailure;
+    PrinterSession session(streams, lineOptions);
     if (!session.Start())
         return kExitFailure;
     CMarquenApp& app = session.App();
@@ -238,7 +288,7 @@ int RunUpload(const ParsedArguments& args, CommandStreams& streams)
     }
     if (session.Messages().Count() != 0)
         return kExitFailure;
-    return WritePicture(*picture, type, output, streams);
+    return WritePicture(*picture, *outputFile, output, streams);
 }
 
 // --- erase -----------------------------------------------------------------------
@@ -297,9 +347,11 @@ int RunMemory(const ParsedArguments& args, CommandStreams& streams)
     if (!session.Start())
         return kExitFailure;
     session.Page().OnRefresh();
-    PrintMemory(session, streams);
+    // A reply that was missing or not of its shape may have put the others
+    // out of step (noise, the rest of an upload): then no figure is sure.
     if (session.Messages().Count() != 0)
         return kExitFailure;
+    PrintMemory(session, streams);
     if (!session.Controls().FieldText(IDC_FREE_MEMORY) && !session.Controls().FieldText(IDC_TOTAL_MEMORY))
         return Failure(streams, "the printer did not answer");
     return kExitOk;

@@ -1,7 +1,7 @@
 // vprinter: the virtual receipt printer as a program. The first line of
 // standard output is the device path to open; the printer then serves until
 // SIGTERM or SIGINT, until standard input closes, or until a hang-up fault
-// closes the line.
+// closes the line. SIGHUP switches the printer off and on.
 #include "program_options.h"
 #ifdef MARQUEN_VPRINTER_USB
 #include "usb_program.h"
@@ -43,6 +43,7 @@ int main(int argc, char** argv)
     sigaddset(&handled, SIGTERM);
     sigaddset(&handled, SIGINT);
     sigaddset(&handled, SIGUSR1);
+    sigaddset(&handled, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &handled, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
     int signals = ::signalfd(-1, &handled, SFD_CLOEXEC);
@@ -99,6 +100,10 @@ int main(int argc, char** argv)
             if (::read(signals, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
                 if (info.ssi_signo == SIGUSR1) {
                     printer.EndStall();
+                    continue;
+                }
+                if (info.ssi_signo == SIGHUP) {
+                    printer.PowerCycle();
                     continue;
                 }
                 break;  // SIGTERM or SIGINT: a clean stop

@@ -410,6 +410,15 @@ bool PrinterModel::StoreLogo(uint8_t slot, std::span<const uint8_t> stream)
     return true;
 }
 
+void PrinterModel::PowerCycle()
+{
+    m_pending.clear();
+    m_define = DefineInProgress{};
+    m_ready.clear();
+    m_delayed.clear();
+    m_selected = 0;
+}
+
 void PrinterModel::ClearSlot(uint8_t slot)
 {
     LogoSlot& target = m_slots[slot];

@@ -160,6 +160,15 @@ public:
 
     /// True while a command has begun but not all of its bytes are in.
     bool InsideCommand() const { return !m_pending.empty() || m_define.active; }
+    /// Bytes a Define logo in progress still waits for (0 when none): until
+    /// they are in, every byte received is taken as logo data, commands too.
+    uint32_t DefineBytesAwaited() const { return m_define.active ? m_define.total - m_define.received : 0; }
+
+    /// The printer switched off and on: a command half received (a Define
+    /// logo cut off included) and replies not yet sent are gone, the
+    /// selected slot is 0 again; the stored logos stay, as they do in the
+    /// printer's memory. A hang-up that closed the line is not undone.
+    void PowerCycle();
 
     static constexpr size_t kUnknownLogLimit = 64 * 1024;
     static constexpr size_t kCommandLogLimit = 4096;

@@ -61,7 +61,10 @@ std::string ProgramUsage()
            "  --verbose             log each command on standard error\n"
            "  --help                show this text and exit\n"
            "\n"
-           "SIGUSR1 ends a stall. Exit status: 0 after a clean stop or a hang-up fault,\n"
+           "SIGUSR1 ends a stall. SIGHUP switches the printer off and on: a command cut\n"
+           "off (a Define logo still awaiting its data takes every byte as logo data\n"
+           "until then) and unsent replies are dropped; stored logos stay.\n"
+           "Exit status: 0 after a clean stop or a hang-up fault,\n"
            "1 when the terminal cannot be made, 2 for bad options.\n";
 }
 

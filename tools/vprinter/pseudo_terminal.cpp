@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -94,6 +95,20 @@ uint32_t PseudoTerminal::LineBaud() const
     if (m_master < 0 || ::tcgetattr(m_master, &line) != 0)
         return 0;
     return BaudOfSpeed(::cfgetospeed(&line));
+}
+
+bool PseudoTerminal::ReleaseAbandonedExclusiveMode()
+{
+    int exclusive = 0;
+    if (m_slave < 0 || ::ioctl(m_slave, TIOCGEXCL, &exclusive) != 0 || exclusive == 0)
+        return false;
+    // Taken only for a moment, and only while the mode is on: a client that
+    // holds the line holds the lock, so this fails and changes nothing.
+    if (::flock(m_slave, LOCK_EX | LOCK_NB) != 0)
+        return false;
+    ::ioctl(m_slave, TIOCNXCL);
+    ::flock(m_slave, LOCK_UN);
+    return true;
 }
 
 uint32_t BaudOfSpeed(speed_t speed)

@@ -30,6 +30,12 @@ public:
     /// The line speed a client last set on the slave, in baud; 0 when none
     /// is set (B0) or it cannot be read.
     uint32_t LineBaud() const;
+    /// A client holds the line in the terminal's exclusive mode and under an
+    /// advisory lock (flock). One that ended without giving the line up
+    /// (killed) leaves the exclusive mode behind, kept alive by the slave
+    /// held open here, and no later client but root could open the device.
+    /// Ends that mode when no client holds the lock any more. True when it did.
+    bool ReleaseAbandonedExclusiveMode();
 
 private:
     int m_master = -1;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace vprinter {
@@ -24,6 +25,9 @@ constexpr milliseconds kHangUpDrainLimit{2000};
 constexpr milliseconds kHangUpDrainPoll{5};
 constexpr milliseconds kHangUpSettle{20};
 constexpr size_t kGarbageBacklogLimit = 64 * 1024;
+// How often the line is looked at for an exclusive mode its client left
+// behind.
+constexpr milliseconds kAbandonedLinePoll{1000};
 
 size_t PacedChunk(uint32_t baud)
 {
@@ -206,6 +210,15 @@ bool VirtualPrinter::WaitForStall(milliseconds timeout)
     return m_changed.wait_for(lock, timeout, [&] { return m_stallActive; });
 }
 
+void VirtualPrinter::PowerCycle()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_powerCycleRequested = true;
+    }
+    StateChanged();
+}
+
 void VirtualPrinter::SendGarbage(size_t count)
 {
     {
@@ -285,11 +298,28 @@ void VirtualPrinter::Serve()
     Clock::time_point writeFreeAt = Clock::now();
     std::optional<Clock::time_point> hangUpGiveUp;
     Clock::time_point lastWrite{};
+    Clock::time_point nextLineCheck = Clock::now() + kAbandonedLinePoll;
     const int master = m_terminal.MasterFd();
 
     std::unique_lock lock(m_mutex);
     while (!m_stopRequested) {
         Clock::time_point now = Clock::now();
+        if (m_powerCycleRequested) {
+            m_powerCycleRequested = false;
+            const uint32_t awaited = m_model.DefineBytesAwaited();
+            m_model.PowerCycle();
+            m_transmit.clear();
+            transmitOffset = 0;
+            ::tcflush(master, TCIOFLUSH);
+            logLines.push_back(awaited != 0 ? "switched off and on: the logo still awaiting " +
+                                                  std::to_string(awaited) + " bytes is dropped"
+                                            : "switched off and on");
+        }
+        if (now >= nextLineCheck) {
+            if (m_terminal.ReleaseAbandonedExclusiveMode())
+                logLines.push_back("exclusive mode left behind by a client that is gone: ended");
+            nextLineCheck = now + kAbandonedLinePoll;
+        }
         if (m_stallActive && !m_stallForever && now >= m_stallEnd)
             m_stallActive = false;
         if (m_stallAtByte && m_counters.bytesReceived >= *m_stallAtByte) {
@@ -350,6 +380,7 @@ void VirtualPrinter::Serve()
             consider(m_stallEnd);
         if (m_garbageCount > 0)
             consider(m_nextGarbage);
+        consider(nextLineCheck);
         if (baud != 0 && !m_stallActive && !readNow)
             consider(readFreeAt);
         if (baud != 0 && !m_transmit.empty() && !writeNow)

@@ -100,6 +100,9 @@ public:
     /// Waits until a stall is in force (one set by StallAfterBytes begins on
     /// the printer's thread), at most timeout. True when it is.
     bool WaitForStall(std::chrono::milliseconds timeout);
+    /// Switches the printer off and on (PrinterModel::PowerCycle): bytes not
+    /// yet sent, and those on the line not yet read, are lost with it.
+    void PowerCycle();
     /// Sends count random bytes now, unasked, after any reply already queued.
     void SendGarbage(size_t count);
     /// Sends count random bytes every interval; count 0 ends it.
@@ -129,6 +132,7 @@ private:
     bool m_stopRequested = false;         // guarded by m_mutex
     bool m_running = false;               // guarded by m_mutex
     bool m_hungUp = false;                // guarded by m_mutex
+    bool m_powerCycleRequested = false;   // guarded by m_mutex; done on the printer's thread
     std::vector<uint8_t> m_transmit;      // guarded by m_mutex; bytes taken from the model, not yet written
     // Stall: active while m_stallActive; ends at m_stallEnd unless forever.
     bool m_stallActive = false;           // guarded by m_mutex

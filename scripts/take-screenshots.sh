@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# take-screenshots.sh PICTURE: on the X server of $DISPLAY (no window
+# manager needed), starts marquen on PICTURE, saves a screenshot of each of
+# its three pages to build/screenshots/<page>.png (picture-info, download,
+# communication) and ends the program as a user would (settings saved).
+# MARQUEN_BUILD_DIR names another build folder than build/.
+set -euo pipefail
+picture="$(realpath "$1")"
+cd "$(dirname "$0")/.."
+build="${MARQUEN_BUILD_DIR:-build}"
+export GDK_BACKEND=x11
+mkdir -p "$build/screenshots"
+"$build/bin/marquen" "$picture" &
+pid=$!
+trap 'kill $pid 2>/dev/null || true' EXIT
+# The main window is the one titled "Marquen" (the wait dialog has no title).
+window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Marquen$' | head -1 || true)
+if [ -z "$window" ]; then
+  echo "marquen did not open its window" >&2
+  exit 1
+fi
+sleep 1
+# A click on the picture gives the window the keyboard; Ctrl+Tab turns pages.
+xdotool mousemove --sync 300 450 click 1
+for page in picture-info download communication; do
+  sleep 0.7
+  import -window "$window" "$build/screenshots/$page.png"
+  xdotool key ctrl+Tab
+done
+kill -TERM $pid
+for _ in $(seq 100); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+trap - EXIT
+wait $pid
