@@ -56,8 +56,8 @@ private:
     DeviceChannel& m_channel;
 };
 
-// The object GetNewUsbInfo made last, as the port library has always been
-// able to find it.
+// The object GetNewUsbInfo made last (process-wide); cleared when it is
+// deleted.
 CCommInfo* g_pUsbInfo = nullptr;
 
 }  // namespace
@@ -290,8 +290,8 @@ int CUsbCommInfo::Reconnect(int* hasInterruptIn, int* hasInterruptOut, int* devi
     return Guarded(0, [&] {
         if (!DriverCheck())
             return 0;
-        // Listed twice, as the driver has always been asked: the first pass
-        // lets a printer that has just arrived finish appearing.
+        // Listed twice, as a reconnection always has been; the count and the
+        // serials are those of the second listing.
         Enumerate(deviceCount, serials);
         Enumerate(deviceCount, serials);
         if (!m_pReadPipe)

@@ -9,11 +9,34 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <memory>
 #include <string>
 
 using namespace tramline_test;
+
+namespace {
+// Set on a thread, every allocation of that thread fails.
+thread_local bool t_failAllocations = false;
+}  // namespace
+
+// GCC pairs the inlined std::free below with callers' operator new and warns
+// of a mismatch; the replacement pair is malloc/free throughout.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpragmas"
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(std::size_t size) {
+    if (t_failAllocations)
+        throw std::bad_alloc();
+    if (void* memory = std::malloc(size != 0 ? size : 1))
+        return memory;
+    throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -192,6 +215,36 @@ TEST(UsbObject, ReportOfTheConnectedPrinterStaysInsideTheCallersBuffer) {
     EXPECT_EQ(info->GetDeviceReport(text.data()), 1);
     EXPECT_EQ(text[TRAMLINE_REPORT_TEXT_SIZE - 1], '\0');
     EXPECT_EQ(std::strlen(text.data()), TRAMLINE_REPORT_TEXT_SIZE - 1);
+}
+
+TEST(UsbObject, MemoryRunningOutGivesTheFailureResultNotAnException) {
+    FakePrinterDriver driver({MakerPrinter(false, "")});
+    auto info = NewObject(nullptr, 1);
+    int useInterruptOut = 0, hasIn = 0, hasOut = 0;
+    ASSERT_EQ(info->Connect(0, 0, &useInterruptOut, &hasIn, &hasOut, 0, 0), 1);
+    std::vector<char> text(TRAMLINE_REPORT_TEXT_SIZE, '\0');
+    int serialCount = 0;
+    std::vector<char> serials(TRAMLINE_SERIALS_SIZE);
+
+    t_failAllocations = true;
+    int report = info->GetDeviceReport(text.data());
+    DWORD reportError = GetLastError();
+    int connect = info->Connect(1, 0, &useInterruptOut, &hasIn, &hasOut, 0, 0);
+    DWORD connectError = GetLastError();
+    int reconnect = info->Reconnect(&hasIn, &hasOut, &serialCount, serials.data());
+    CCommInfo* another = GetNewUsbInfo(nullptr, 1);
+    DWORD createError = GetLastError();
+    t_failAllocations = false;
+
+    EXPECT_EQ(report, 0);
+    EXPECT_EQ(reportError, ERROR_OUTOFMEMORY);
+    EXPECT_EQ(connect, 0);
+    EXPECT_EQ(connectError, ERROR_OUTOFMEMORY);
+    EXPECT_EQ(reconnect, 0);
+    EXPECT_EQ(another, nullptr);
+    EXPECT_EQ(createError, ERROR_OUTOFMEMORY);
+    // Memory back: the same object connects again.
+    EXPECT_EQ(info->Connect(1, 0, &useInterruptOut, &hasIn, &hasOut, 0, 0), 1);
 }
 
 }  // namespace
