@@ -14,6 +14,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -24,11 +25,38 @@ bool StartsWith(std::span<const uint8_t> bytes, std::string_view prefix, size_t 
     return bytes.size() >= at + prefix.size() && std::memcmp(bytes.data() + at, prefix.data(), prefix.size()) == 0;
 }
 
+// The decoders report damage they can step over (a truncated row, a bad tag,
+// a missing end) as warnings, not errors. Every warning of a read is kept
+// here and fails that read: never half a picture. Reads run one at a time
+// (g_readLock), since the library's warnings carry no owner.
+std::mutex g_readLock;
+std::mutex g_warningLock;
+std::vector<std::string> g_warnings;  // guarded by g_warningLock
+
+void KeepWarning(const gchar* /*domain*/, GLogLevelFlags /*level*/, const gchar* message, gpointer /*user*/)
+{
+    std::lock_guard lock(g_warningLock);
+    if (g_warnings.size() < 4 && message != nullptr)
+        g_warnings.emplace_back(message);
+}
+
+std::optional<std::string> TakeWarning()
+{
+    std::lock_guard lock(g_warningLock);
+    if (g_warnings.empty())
+        return std::nullopt;
+    std::string first = g_warnings.front();
+    g_warnings.clear();
+    return first;
+}
+
 // The library's own message, one line, after "Error - <what>: ".
 std::string LibraryError(const char* what)
 {
     std::string reason = vips_error_buffer();
     vips_error_clear();
+    if (std::optional<std::string> warning = TakeWarning())
+        reason = reason.empty() ? *warning : reason + " " + *warning;
     while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' '))
         reason.pop_back();
     std::replace(reason.begin(), reason.end(), '\n', ' ');
@@ -46,6 +74,8 @@ bool StartLibrary(std::string& error)
         if (started) {
             // Each picture is read once: cached operations would only hold memory.
             vips_cache_set_max(0);
+            g_log_set_handler("VIPS", static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE),
+                              KeepWarning, nullptr);
         }
     });
     if (!started)
@@ -53,20 +83,75 @@ bool StartLibrary(std::string& error)
     return started;
 }
 
+// The PNG decoder stops at the last row and never looks at the end of the
+// file, so a file cut after its pixels would pass: walk the chunks (each
+// length checked against the bytes left) up to IEND.
+bool PngIsComplete(std::span<const uint8_t> bytes)
+{
+    size_t position = 8;
+    while (bytes.size() - position >= 12) {
+        const uint8_t* chunk = bytes.data() + position;
+        const uint64_t length = (uint64_t{chunk[0]} << 24) | (uint64_t{chunk[1]} << 16) | (uint64_t{chunk[2]} << 8) | chunk[3];
+        if (length > bytes.size() - position - 12)
+            return false;
+        if (std::memcmp(chunk + 4, "IEND", 4) == 0)
+            return true;
+        position += 12 + static_cast<size_t>(length);
+    }
+    return false;
+}
+
 struct ImageUnref {
     void operator()(VipsImage* image) const { g_object_unref(image); }
 };
 using ImagePtr = std::unique_ptr<VipsImage, ImageUnref>;
 
-// Opens the header only; the pixels are decoded when pulled. Warnings of the
-// decoder (a truncated file, a bad checksum) fail the pull.
-ImagePtr OpenImage(std::span<const uint8_t> bytes, std::string& error)
+// Opens the header only; the pixels are decoded when pulled. Each format goes
+// to its own loader, never to whichever one claims the bytes first. Warnings
+// of the decoder (a truncated file, a bad checksum) fail the pull.
+ImagePtr OpenImage(std::span<const uint8_t> bytes, ImageFormat format, std::string& error)
 {
     if (!StartLibrary(error))
         return nullptr;
-    VipsImage* image = vips_image_new_from_buffer(bytes.data(), bytes.size(), "", "fail_on",
-                                                  VIPS_FAIL_ON_WARNING, "access", VIPS_ACCESS_SEQUENTIAL, nullptr);
-    if (image == nullptr) {
+    TakeWarning();
+    void* data = const_cast<uint8_t*>(bytes.data());
+    const size_t length = bytes.size();
+    VipsImage* image = nullptr;
+    int result = -1;
+    switch (format) {
+    case ImageFormat::Png:
+        result = vips_pngload_buffer(data, length, &image, "fail_on", VIPS_FAIL_ON_WARNING, "access",
+                                     VIPS_ACCESS_SEQUENTIAL, nullptr);
+        break;
+    case ImageFormat::Jpeg:
+        result = vips_jpegload_buffer(data, length, &image, "fail_on", VIPS_FAIL_ON_WARNING, "access",
+                                      VIPS_ACCESS_SEQUENTIAL, nullptr);
+        break;
+    case ImageFormat::Gif:
+        result = vips_gifload_buffer(data, length, &image, "fail_on", VIPS_FAIL_ON_WARNING, "access",
+                                     VIPS_ACCESS_SEQUENTIAL, nullptr);
+        break;
+    case ImageFormat::WebP:
+        result = vips_webpload_buffer(data, length, &image, "fail_on", VIPS_FAIL_ON_WARNING, "access",
+                                      VIPS_ACCESS_SEQUENTIAL, nullptr);
+        break;
+    case ImageFormat::Tiff:
+        result = vips_tiffload_buffer(data, length, &image, "fail_on", VIPS_FAIL_ON_WARNING, "access",
+                                      VIPS_ACCESS_SEQUENTIAL, nullptr);
+        break;
+    case ImageFormat::Bmp:
+        result = vips_magickload_buffer(data, length, &image, "fail_on", VIPS_FAIL_ON_WARNING, "access",
+                                        VIPS_ACCESS_SEQUENTIAL, nullptr);
+        break;
+    }
+    if (result == 0 && image != nullptr) {
+        if (std::optional<std::string> warning = TakeWarning()) {
+            g_object_unref(image);
+            error = "Error - Picture cannot be read: " + *warning;
+            return nullptr;
+        }
+    }
+    if (result != 0 || image == nullptr) {
         error = LibraryError("Picture cannot be read");
         return nullptr;
     }
@@ -220,7 +305,17 @@ uint32_t FittedHeight(uint32_t width, uint32_t height, uint32_t fitWidth)
 bool ReadGreyPicture(std::span<const uint8_t> bytes, uint32_t fitWidth, GreyPicture& grey, std::string& error,
                      ImageSize* declared)
 {
-    ImagePtr image = OpenImage(bytes, error);
+    std::optional<ImageFormat> format = DetectImageFormat(bytes);
+    if (!format) {
+        error = "Error - File Format is not a picture the importer reads";
+        return false;
+    }
+    if (*format == ImageFormat::Png && !PngIsComplete(bytes)) {
+        error = "Error - Picture cannot be read: the PNG file is truncated (no complete IEND chunk)";
+        return false;
+    }
+    std::lock_guard serial(g_readLock);
+    ImagePtr image = OpenImage(bytes, *format, error);
     if (!image)
         return false;
     // Decompression bombs stop here, on the declared size, before any pixel.
@@ -253,8 +348,13 @@ bool ReadGreyPicture(std::span<const uint8_t> bytes, uint32_t fitWidth, GreyPict
         error = LibraryError("Picture cannot be decoded");
         return false;
     }
+    if (std::optional<std::string> warning = TakeWarning()) {
+        error = "Error - Picture cannot be decoded: " + *warning;
+        return false;
+    }
     if (fitWidth != 0 && fitWidth != width && !Resample(decoded, fitWidth, error))
         return false;
+    TakeWarning();
     grey = std::move(decoded);
     return true;
 }
