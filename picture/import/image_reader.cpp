@@ -302,6 +302,21 @@ uint32_t FittedHeight(uint32_t width, uint32_t height, uint32_t fitWidth)
     return static_cast<uint32_t>(std::clamp<uint64_t>(fitted, 1, UINT32_MAX));
 }
 
+bool ReadImageSize(std::span<const uint8_t> bytes, ImageSize& size, std::string& error)
+{
+    std::optional<ImageFormat> format = DetectImageFormat(bytes);
+    if (!format) {
+        error = "Error - File Format is not a picture the importer reads";
+        return false;
+    }
+    std::lock_guard serial(g_readLock);
+    ImagePtr image = OpenImage(bytes, *format, error);
+    if (!image)
+        return false;
+    size = {static_cast<uint32_t>(image->Xsize), static_cast<uint32_t>(image->Ysize)};
+    return true;
+}
+
 bool ReadGreyPicture(std::span<const uint8_t> bytes, uint32_t fitWidth, GreyPicture& grey, std::string& error,
                      ImageSize* declared)
 {

@@ -25,6 +25,10 @@ struct ImageSize {
     uint32_t height = 0;
 };
 
+/// The size bytes (a file of a DetectImageFormat format) declares, from the
+/// header alone. False with "Error - ..." when the header cannot be read.
+bool ReadImageSize(std::span<const uint8_t> bytes, ImageSize& size, std::string& error);
+
 /// Decodes bytes (a file of a DetectImageFormat format) into grey levels:
 /// 8-bit sRGB, any alpha composited over white, grey = round(0.299 R +
 /// 0.587 G + 0.114 B); for a GIF the first frame, for a TIFF the first page.
