@@ -97,12 +97,11 @@ void Diffuse(const GreyPicture& grey, const Kernel& kernel, std::vector<uint8_t>
 
     for (uint32_t y = 0; y < grey.height; ++y) {
         const uint8_t* levels = grey.levels.data() + static_cast<size_t>(y) * grey.width;
-        const bool leftToRight = y % 2 == 0;
-        const int step = leftToRight ? 1 : -1;
-        for (uint32_t i = 0; i < grey.width; ++i) {
-            const uint32_t x = leftToRight ? i : grey.width - 1 - i;
+        for (uint32_t x = 0; x < grey.width; ++x) {
             const size_t cell = x + kMargin;
-            const float value = static_cast<float>(levels[x]) + rows[0][cell];
+            // The carried level is held to 0..255: error piled up in a solid
+            // area would otherwise spill stray dots far past its edge.
+            const float value = std::clamp(static_cast<float>(levels[x]) + rows[0][cell], 0.0f, 255.0f);
             float error;
             if (value < 127.5f) {
                 SetBlack(bits, y * rowBytes, x);
@@ -112,7 +111,7 @@ void Diffuse(const GreyPicture& grey, const Kernel& kernel, std::vector<uint8_t>
             }
             error *= scale;
             for (const KernelTap& tap : kernel.taps)
-                rows[static_cast<size_t>(tap.dy)][cell + static_cast<ptrdiff_t>(tap.dx * step)] +=
+                rows[static_cast<size_t>(tap.dy)][cell + static_cast<ptrdiff_t>(tap.dx)] +=
                     error * static_cast<float>(tap.weight);
         }
         std::rotate(rows.begin(), rows.begin() + 1, rows.end());
