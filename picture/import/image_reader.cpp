@@ -1,86 +1,25 @@
-// The image library is libvips: one decoder interface for every format asked
-// for (PNG, JPEG, GIF, WebP, TIFF through the reference libraries; bitmaps of
-// any depth or compression through its ImageMagick module), lazy header
-// reads for the size check, and a parallel pipeline that hands rows over in
-// order, so a large picture is never held in colour.
+// Reading colour and grey pictures: the signature test, PNG through libpng
+// directly, everything else (and every resampling) through the image library
+// module, loaded on first use.
 #include "image_reader.h"
 
-#include "picture_file.h"
+#include "png_grey_reader.h"
+#include "picture_types.h"
+#include "vips_reader.h"
 
-#include <vips/vips.h>
+#include <dlfcn.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstring>
-#include <memory>
 #include <mutex>
-#include <vector>
 
 namespace {
 
 constexpr std::string_view kFormatNames[] = {"PNG", "JPEG", "GIF", "WebP", "TIFF", "BMP"};
+constexpr const char* kNotAnImportFormat = "Error - File Format is not a picture the importer reads";
 
 bool StartsWith(std::span<const uint8_t> bytes, std::string_view prefix, size_t at = 0)
 {
     return bytes.size() >= at + prefix.size() && std::memcmp(bytes.data() + at, prefix.data(), prefix.size()) == 0;
-}
-
-// The decoders report damage they can step over (a truncated row, a bad tag,
-// a missing end) as warnings, not errors. Every warning of a read is kept
-// here and fails that read: never half a picture. Reads run one at a time
-// (g_readLock), since the library's warnings carry no owner.
-std::mutex g_readLock;
-std::mutex g_warningLock;
-std::vector<std::string> g_warnings;  // guarded by g_warningLock
-
-void KeepWarning(const gchar* /*domain*/, GLogLevelFlags /*level*/, const gchar* message, gpointer /*user*/)
-{
-    std::lock_guard lock(g_warningLock);
-    if (g_warnings.size() < 4 && message != nullptr)
-        g_warnings.emplace_back(message);
-}
-
-std::optional<std::string> TakeWarning()
-{
-    std::lock_guard lock(g_warningLock);
-    if (g_warnings.empty())
-        return std::nullopt;
-    std::string first = g_warnings.front();
-    g_warnings.clear();
-    return first;
-}
-
-// The library's own message, one line, after "Error - <what>: ".
-std::string LibraryError(const char* what)
-{
-    std::string reason = vips_error_buffer();
-    vips_error_clear();
-    if (std::optional<std::string> warning = TakeWarning())
-        reason = reason.empty() ? *warning : reason + " " + *warning;
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' '))
-        reason.pop_back();
-    std::replace(reason.begin(), reason.end(), '\n', ' ');
-    if (reason.empty())
-        reason = "unknown reason";
-    return std::string("Error - ") + what + ": " + reason;
-}
-
-bool StartLibrary(std::string& error)
-{
-    static std::once_flag once;
-    static bool started = false;
-    std::call_once(once, [] {
-        started = VIPS_INIT("marquen") == 0;
-        if (started) {
-            // Each picture is read once: cached operations would only hold memory.
-            vips_cache_set_max(0);
-            g_log_set_handler("VIPS", static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE),
-                              KeepWarning, nullptr);
-        }
-    });
-    if (!started)
-        error = LibraryError("the image library cannot start");
-    return started;
 }
 
 // The PNG decoder stops at the last row and never looks at the end of the
@@ -101,170 +40,45 @@ bool PngIsComplete(std::span<const uint8_t> bytes)
     return false;
 }
 
-struct ImageUnref {
-    void operator()(VipsImage* image) const { g_object_unref(image); }
-};
-using ImagePtr = std::unique_ptr<VipsImage, ImageUnref>;
 
-// Opens the header only; the pixels are decoded when pulled. Each format goes
-// to its own loader, never to whichever one claims the bytes first. Warnings
-// of the decoder (a truncated file, a bad checksum) fail the pull.
-ImagePtr OpenImage(std::span<const uint8_t> bytes, ImageFormat format, std::string& error)
-{
-    if (!StartLibrary(error))
-        return nullptr;
-    TakeWarning();
-    void* data = const_cast<uint8_t*>(bytes.data());
-    const size_t length = bytes.size();
-    VipsImage* image = nullptr;
-    int result = -1;
-    switch (format) {
-    case ImageFormat::Png:
-        result = vips_pngload_buffer(data, length, &image, "fail_on", VIPS_FAIL_ON_WARNING, "access",
-                                     VIPS_ACCESS_SEQUENTIAL, nullptr);
-        break;
-    case ImageFormat::Jpeg:
-        result = vips_jpegload_buffer(data, length, &image, "fail_on", VIPS_FAIL_ON_WARNING, "access",
-                                      VIPS_ACCESS_SEQUENTIAL, nullptr);
-        break;
-    case ImageFormat::Gif:
-        result = vips_gifload_buffer(data, length, &image, "fail_on", VIPS_FAIL_ON_WARNING, "access",
-                                     VIPS_ACCESS_SEQUENTIAL, nullptr);
-        break;
-    case ImageFormat::WebP:
-        result = vips_webpload_buffer(data, length, &image, "fail_on", VIPS_FAIL_ON_WARNING, "access",
-                                      VIPS_ACCESS_SEQUENTIAL, nullptr);
-        break;
-    case ImageFormat::Tiff:
-        result = vips_tiffload_buffer(data, length, &image, "fail_on", VIPS_FAIL_ON_WARNING, "access",
-                                      VIPS_ACCESS_SEQUENTIAL, nullptr);
-        break;
-    case ImageFormat::Bmp:
-        result = vips_magickload_buffer(data, length, &image, "fail_on", VIPS_FAIL_ON_WARNING, "access",
-                                        VIPS_ACCESS_SEQUENTIAL, nullptr);
-        break;
-    }
-    if (result == 0 && image != nullptr) {
-        if (std::optional<std::string> warning = TakeWarning()) {
-            g_object_unref(image);
-            error = "Error - Picture cannot be read: " + *warning;
-            return nullptr;
-        }
-    }
-    if (result != 0 || image == nullptr) {
-        error = LibraryError("Picture cannot be read");
-        return nullptr;
-    }
-    return ImagePtr(image);
-}
-
-// One step of the pipeline: out replaces image, or false with the message.
-template <typename Step>
-bool Apply(ImagePtr& image, std::string& error, Step step)
-{
-    VipsImage* out = nullptr;
-    if (step(image.get(), &out) != 0) {
-        error = LibraryError("Picture cannot be decoded");
-        return false;
-    }
-    image.reset(out);
-    return true;
-}
-
-// 8-bit sRGB, alpha over white, exactly three bands.
-bool ToOpaqueRgb(ImagePtr& image, std::string& error)
-{
-    if (image->Type != VIPS_INTERPRETATION_sRGB || image->BandFmt != VIPS_FORMAT_UCHAR) {
-        if (!Apply(image, error, [](VipsImage* in, VipsImage** out) {
-                return vips_colourspace(in, out, VIPS_INTERPRETATION_sRGB, nullptr);
-            }))
-            return false;
-    }
-    if (image->BandFmt != VIPS_FORMAT_UCHAR &&
-        !Apply(image, error, [](VipsImage* in, VipsImage** out) { return vips_cast_uchar(in, out, nullptr); }))
-        return false;
-    if (image->Bands > 3 && vips_image_hasalpha(image.get())) {
-        if (!Apply(image, error, [](VipsImage* in, VipsImage** out) {
-                double white[] = {255.0, 255.0, 255.0};
-                VipsArrayDouble* background = vips_array_double_new(white, 3);
-                int result = vips_flatten(in, out, "background", background, "max_alpha", 255.0, nullptr);
-                vips_area_unref(VIPS_AREA(background));
-                return result;
-            }))
-            return false;
-    }
-    if (image->Bands > 3 &&
-        !Apply(image, error, [](VipsImage* in, VipsImage** out) { return vips_extract_band(in, out, 0, "n", 3, nullptr); }))
-        return false;
-    if (image->Bands != 3 || image->BandFmt != VIPS_FORMAT_UCHAR) {
-        error = "Error - Picture cannot be decoded: unexpected pixel layout";
-        return false;
-    }
-    return true;
-}
-
-struct GreySink {
-    GreyPicture* grey;
+struct VipsModule {
+    decltype(&MarquenVipsReadGrey) readGrey = nullptr;
+    decltype(&MarquenVipsReadSize) readSize = nullptr;
+    decltype(&MarquenVipsResample) resample = nullptr;
+    std::string failure;  ///< why the module could not be loaded
 };
 
-// Called by the library's pipeline with the rows in order, top to bottom.
-int WriteGreyRows(VipsRegion* region, VipsRect* area, void* user)
+// Loaded once and kept for the life of the process (the library it pulls in
+// keeps threads and types that cannot be unloaded).
+const VipsModule& Module()
 {
-    GreyPicture& grey = *static_cast<GreySink*>(user)->grey;
-    for (int y = area->top; y < area->top + area->height; ++y) {
-        const uint8_t* rgb = reinterpret_cast<const uint8_t*>(VIPS_REGION_ADDR(region, area->left, y));
-        uint8_t* out = grey.levels.data() + static_cast<size_t>(y) * grey.width + static_cast<size_t>(area->left);
-        for (int x = 0; x < area->width; ++x, rgb += 3) {
-            // round(0.299 R + 0.587 G + 0.114 B) in exact integers, halves up.
-            out[x] = static_cast<uint8_t>((299u * rgb[0] + 587u * rgb[1] + 114u * rgb[2] + 500u) / 1000u);
+    static VipsModule module;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        void* handle = ::dlopen(kVipsReaderModule, RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr) {
+            const char* reason = ::dlerror();
+            module.failure = std::string("Error - the image library cannot be loaded: ") +
+                             (reason != nullptr ? reason : kVipsReaderModule);
+            return;
         }
-    }
-    return 0;
+        module.readGrey = reinterpret_cast<decltype(&MarquenVipsReadGrey)>(::dlsym(handle, "MarquenVipsReadGrey"));
+        module.readSize = reinterpret_cast<decltype(&MarquenVipsReadSize)>(::dlsym(handle, "MarquenVipsReadSize"));
+        module.resample = reinterpret_cast<decltype(&MarquenVipsResample)>(::dlsym(handle, "MarquenVipsResample"));
+        if (module.readGrey == nullptr || module.readSize == nullptr || module.resample == nullptr) {
+            module = VipsModule{};
+            module.failure = std::string("Error - the image library module is incomplete: ") + kVipsReaderModule;
+        }
+    });
+    return module;
 }
 
-bool Resample(GreyPicture& grey, uint32_t fitWidth, std::string& error)
+bool Usable(const VipsModule& module, std::string& error)
 {
-    const uint32_t fittedHeight = FittedHeight(grey.width, grey.height, fitWidth);
-    ImagePtr image(vips_image_new_from_memory(grey.levels.data(), grey.levels.size(), static_cast<int>(grey.width),
-                                              static_cast<int>(grey.height), 1, VIPS_FORMAT_UCHAR));
-    if (!image) {
-        error = LibraryError("Picture cannot be resampled");
-        return false;
-    }
-    const double horizontal = static_cast<double>(fitWidth) / grey.width;
-    const double vertical = static_cast<double>(fittedHeight) / grey.height;
-    VipsImage* resized = nullptr;
-    if (vips_resize(image.get(), &resized, horizontal, "vscale", vertical, nullptr) != 0) {
-        error = LibraryError("Picture cannot be resampled");
-        return false;
-    }
-    image.reset(resized);
-    // The library rounds its output size itself; pin it to the promised one.
-    if (static_cast<uint32_t>(image->Xsize) != fitWidth || static_cast<uint32_t>(image->Ysize) != fittedHeight) {
-        if (!Apply(image, error, [&](VipsImage* in, VipsImage** out) {
-                return vips_embed(in, out, 0, 0, static_cast<int>(fitWidth), static_cast<int>(fittedHeight),
-                                  "extend", VIPS_EXTEND_COPY, nullptr);
-            }))
-            return false;
-    }
-    size_t length = 0;
-    void* pixels = vips_image_write_to_memory(image.get(), &length);
-    if (pixels == nullptr) {
-        error = LibraryError("Picture cannot be resampled");
-        return false;
-    }
-    GreyPicture fitted;
-    fitted.width = fitWidth;
-    fitted.height = fittedHeight;
-    const auto* first = static_cast<const uint8_t*>(pixels);
-    fitted.levels.assign(first, first + length);
-    g_free(pixels);
-    if (fitted.levels.size() != static_cast<size_t>(fitWidth) * fittedHeight) {
-        error = "Error - Picture cannot be resampled: wrong size";
-        return false;
-    }
-    grey = std::move(fitted);
-    return true;
+    if (module.readGrey != nullptr)
+        return true;
+    error = module.failure;
+    return false;
 }
 
 }  // namespace
@@ -294,27 +108,17 @@ std::optional<ImageFormat> DetectImageFormat(std::span<const uint8_t> bytes)
     return std::nullopt;
 }
 
-uint32_t FittedHeight(uint32_t width, uint32_t height, uint32_t fitWidth)
-{
-    if (width == 0)
-        return height;
-    uint64_t fitted = (static_cast<uint64_t>(height) * fitWidth * 2 + width) / (2ull * width);
-    return static_cast<uint32_t>(std::clamp<uint64_t>(fitted, 1, UINT32_MAX));
-}
-
 bool ReadImageSize(std::span<const uint8_t> bytes, ImageSize& size, std::string& error)
 {
     std::optional<ImageFormat> format = DetectImageFormat(bytes);
     if (!format) {
-        error = "Error - File Format is not a picture the importer reads";
+        error = kNotAnImportFormat;
         return false;
     }
-    std::lock_guard serial(g_readLock);
-    ImagePtr image = OpenImage(bytes, *format, error);
-    if (!image)
-        return false;
-    size = {static_cast<uint32_t>(image->Xsize), static_cast<uint32_t>(image->Ysize)};
-    return true;
+    if (*format == ImageFormat::Png)
+        return ReadPngSize(bytes, size, error);
+    const VipsModule& module = Module();
+    return Usable(module, error) && module.readSize(bytes.data(), bytes.size(), *format, &size, &error);
 }
 
 bool ReadGreyPicture(std::span<const uint8_t> bytes, uint32_t fitWidth, GreyPicture& grey, std::string& error,
@@ -322,54 +126,37 @@ bool ReadGreyPicture(std::span<const uint8_t> bytes, uint32_t fitWidth, GreyPict
 {
     std::optional<ImageFormat> format = DetectImageFormat(bytes);
     if (!format) {
-        error = "Error - File Format is not a picture the importer reads";
+        error = kNotAnImportFormat;
         return false;
     }
-    if (*format == ImageFormat::Png && !PngIsComplete(bytes)) {
-        error = "Error - Picture cannot be read: the PNG file is truncated (no complete IEND chunk)";
+    ImageSize size;
+    if (*format == ImageFormat::Png) {
+        if (!PngIsComplete(bytes)) {
+            error = "Error - Picture cannot be read: the PNG file is truncated (no complete IEND chunk)";
+            return false;
+        }
+        if (!ReadPngSize(bytes, size, error))
+            return false;
+        if (declared != nullptr)
+            *declared = size;
+    }
+    if (*format != ImageFormat::Png || static_cast<uint64_t>(size.width) * size.height > kPngDirectPixelLimit) {
+        const VipsModule& module = Module();
+        return Usable(module, error) &&
+               module.readGrey(bytes.data(), bytes.size(), *format, fitWidth, &grey, &error, declared);
+    }
+    if (fitWidth != 0 && !PictureFitsLimit(fitWidth, FittedHeight(size.width, size.height, fitWidth))) {
+        error = PictureTooLargeMessage(fitWidth, FittedHeight(size.width, size.height, fitWidth));
         return false;
     }
-    std::lock_guard serial(g_readLock);
-    ImagePtr image = OpenImage(bytes, *format, error);
-    if (!image)
-        return false;
-    // Decompression bombs stop here, on the declared size, before any pixel.
-    const uint32_t width = static_cast<uint32_t>(image->Xsize);
-    const uint32_t height = static_cast<uint32_t>(image->Ysize);
-    if (declared != nullptr)
-        *declared = {width, height};
-    if (!PictureFitsLimit(width, height)) {
-        error = PictureTooLargeMessage(width, height);
-        return false;
-    }
-    if (fitWidth != 0 && !PictureFitsLimit(fitWidth, FittedHeight(width, height, fitWidth))) {
-        error = PictureTooLargeMessage(fitWidth, FittedHeight(width, height, fitWidth));
-        return false;
-    }
-    if (!ToOpaqueRgb(image, error))
-        return false;
-
     GreyPicture decoded;
-    decoded.width = width;
-    decoded.height = height;
-    try {
-        decoded.levels.assign(static_cast<size_t>(width) * height, 0);
-    } catch (const std::bad_alloc&) {
-        error = picture_messages::kMemoryAllocation;
+    if (!ReadPngGrey(bytes, decoded, size, error))
         return false;
+    if (fitWidth != 0 && fitWidth != decoded.width) {
+        const VipsModule& module = Module();
+        if (!Usable(module, error) || !module.resample(&decoded, fitWidth, &error))
+            return false;
     }
-    GreySink sink{&decoded};
-    if (vips_sink_disc(image.get(), WriteGreyRows, &sink) != 0) {
-        error = LibraryError("Picture cannot be decoded");
-        return false;
-    }
-    if (std::optional<std::string> warning = TakeWarning()) {
-        error = "Error - Picture cannot be decoded: " + *warning;
-        return false;
-    }
-    if (fitWidth != 0 && fitWidth != width && !Resample(decoded, fitWidth, error))
-        return false;
-    TakeWarning();
     grey = std::move(decoded);
     return true;
 }

@@ -42,5 +42,25 @@ bool ReadImageSize(std::span<const uint8_t> bytes, ImageSize& size, std::string&
 bool ReadGreyPicture(std::span<const uint8_t> bytes, uint32_t fitWidth, GreyPicture& grey, std::string& error,
                      ImageSize* declared = nullptr);
 
-/// round(height x fitWidth / width), at least 1: the height a fitted picture gets.
-uint32_t FittedHeight(uint32_t width, uint32_t height, uint32_t fitWidth);
+/// round(height x fitWidth / width), at least 1: the height a fitted picture
+/// gets (the height itself when width is 0).
+constexpr uint32_t FittedHeight(uint32_t width, uint32_t height, uint32_t fitWidth)
+{
+    if (width == 0)
+        return height;
+    const uint64_t fitted = (static_cast<uint64_t>(height) * fitWidth * 2 + width) / (2ull * width);
+    return fitted < 1 ? 1 : fitted > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(fitted);
+}
+
+/// The grey level of an 8-bit sRGB colour: round(0.299 R + 0.587 G +
+/// 0.114 B), in exact integers, halves up.
+constexpr uint8_t GreyLevel(uint32_t red, uint32_t green, uint32_t blue)
+{
+    return static_cast<uint8_t>((299u * red + 587u * green + 114u * blue + 500u) / 1000u);
+}
+
+/// A colour over white with 8-bit alpha (0 transparent, 255 opaque), rounded.
+constexpr uint32_t OverWhite(uint32_t value, uint32_t alpha)
+{
+    return (value * alpha + 255u * (255u - alpha) + 127u) / 255u;
+}
