@@ -10,6 +10,7 @@
 #include <dlfcn.h>
 
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 
 namespace {
@@ -48,6 +49,27 @@ struct VipsModule {
     std::string failure;  ///< why the module could not be loaded
 };
 
+// Opens the module: first beside the running program (where the build and
+// the package put it), then by name through the library search path. The
+// second is also what finds a module a test has loaded already (by soname).
+void* OpenModule(std::string& failure)
+{
+    std::error_code error;
+    std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        std::filesystem::path beside = program.parent_path() / kVipsReaderModule;
+        if (void* handle = ::dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL))
+            return handle;
+        if (const char* reason = ::dlerror())
+            failure = reason;
+    }
+    if (void* handle = ::dlopen(kVipsReaderModule, RTLD_NOW | RTLD_LOCAL))
+        return handle;
+    if (const char* reason = ::dlerror())
+        failure += (failure.empty() ? "" : "; ") + std::string(reason);
+    return nullptr;
+}
+
 // Loaded once and kept for the life of the process (the library it pulls in
 // keeps threads and types that cannot be unloaded).
 const VipsModule& Module()
@@ -55,11 +77,10 @@ const VipsModule& Module()
     static VipsModule module;
     static std::once_flag once;
     std::call_once(once, [] {
-        void* handle = ::dlopen(kVipsReaderModule, RTLD_NOW | RTLD_LOCAL);
+        std::string failure;
+        void* handle = OpenModule(failure);
         if (handle == nullptr) {
-            const char* reason = ::dlerror();
-            module.failure = std::string("Error - the image library cannot be loaded: ") +
-                             (reason != nullptr ? reason : kVipsReaderModule);
+            module.failure = "Error - the image library cannot be loaded: " + failure;
             return;
         }
         module.readGrey = reinterpret_cast<decltype(&MarquenVipsReadGrey)>(::dlsym(handle, "MarquenVipsReadGrey"));
@@ -139,6 +160,10 @@ bool ReadGreyPicture(std::span<const uint8_t> bytes, uint32_t fitWidth, GreyPict
             return false;
         if (declared != nullptr)
             *declared = size;
+        if (!PictureFitsLimit(size.width, size.height)) {
+            error = PictureTooLargeMessage(size.width, size.height);
+            return false;
+        }
     }
     if (*format != ImageFormat::Png || static_cast<uint64_t>(size.width) * size.height > kPngDirectPixelLimit) {
         const VipsModule& module = Module();

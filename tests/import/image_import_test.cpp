@@ -4,6 +4,7 @@
 // and the refusal of decompression bombs and damaged files.
 #include "image_import.h"
 #include "picture_loader.h"
+#include "test_module.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
