@@ -41,7 +41,6 @@ bool PngIsComplete(std::span<const uint8_t> bytes)
     return false;
 }
 
-
 struct VipsModule {
     decltype(&MarquenVipsReadGrey) readGrey = nullptr;
     decltype(&MarquenVipsReadSize) readSize = nullptr;

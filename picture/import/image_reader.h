@@ -1,6 +1,8 @@
 #pragma once
 // Decoding a colour or grey picture file (PNG, JPEG, GIF, WebP, TIFF, BMP of
-// any depth) into grey levels, through the image library. No dithering here.
+// any depth) into grey levels: PNG through libpng, the rest and every
+// resampling through libvips in a module loaded on first use
+// (libmarquen_vips_reader.so, found beside the program). No dithering here.
 #include "dither.h"
 
 #include <cstdint>
