@@ -8,10 +8,13 @@
 #include "com/com.h"
 #include "kernel/kernel.h"
 #include "receive_queue.h"
+#include "thread_annotations.h"
 #include "window/message_window.h"
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -50,27 +53,59 @@ struct LinkState {
     }
 };
 
+/// An auto-reset signal between threads of the module: set by one, taken by
+/// the one wait it satisfies. Any thread.
+class AutoResetSignal {
+public:
+    void Set() EXCLUDES(m_lock) {
+        {
+            std::lock_guard guard(m_lock);
+            m_set = true;
+        }
+        m_changed.notify_all();
+    }
+    void Reset() EXCLUDES(m_lock) {
+        std::lock_guard guard(m_lock);
+        m_set = false;
+    }
+    /// Waits at most `milliseconds` for the signal and takes it; false when
+    /// the time ran out.
+    bool WaitAndTake(DWORD milliseconds) EXCLUDES(m_lock) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+        std::unique_lock lock(m_lock);
+        while (!m_set) {
+            if (m_changed.wait_until(lock, deadline) == std::cv_status::timeout)
+                break;
+        }
+        const bool taken = m_set;
+        m_set = false;
+        return taken;
+    }
+
+private:
+    marquen::Mutex m_lock;
+    std::condition_variable_any m_changed;
+    bool m_set GUARDED_BY(m_lock) = false;
+};
+
 /// The receive machinery of one open port: the queue, its lock and the
-/// events of the read thread. The events are closed when the last holder lets
-/// go (object, read thread, a WriteAndRead in progress).
+/// signals of the read thread, shared by the object, the read thread and a
+/// WriteAndRead in progress. Only AbortEvent is a kernel event: the read
+/// thread waits on it together with its read's OVERLAPPED event.
 struct ReceiveChannel {
     /// QueueLock: held only to append to, count or take from `queue` (a copy
     /// of at most the queue's bytes), so it is taken without a time-out.
-    std::mutex queueLock;
-    HANDLE stopEvent = nullptr;       ///< StopEvent: auto reset, ends the read thread
-    HANDLE dataEvent = nullptr;       ///< DataEvent: auto reset, set when bytes are queued
-    HANDLE replyWaitEvent = nullptr;  ///< ReplyWaitEvent: manual reset, holds OnComm back
-    HANDLE abortEvent = nullptr;      ///< the object's AbortEvent (not owned)
-    ReceiveQueue queue;               ///< GUARDED_BY(queueLock)
-    uint8_t readBuffer[512] = {};     ///< target of the read in flight; read thread only
+    marquen::Mutex queueLock;
+    AutoResetSignal stop;               ///< StopEvent: ends the read thread
+    AutoResetSignal data;               ///< DataEvent: set when bytes are queued
+    std::atomic<bool> replyWait{false}; ///< ReplyWaitEvent: holds OnComm back
+    HANDLE abortEvent = nullptr;        ///< the object's AbortEvent (not owned)
+    ReceiveQueue queue GUARDED_BY(queueLock);
+    uint8_t readBuffer[512] = {};       ///< target of the read in flight; read thread only
 
-    ReceiveChannel() = default;
+    explicit ReceiveChannel(HANDLE abort) : abortEvent(abort) {}
     ReceiveChannel(const ReceiveChannel&) = delete;
     ReceiveChannel& operator=(const ReceiveChannel&) = delete;
-    ~ReceiveChannel();
-
-    /// New channel with its lock and events; null when one cannot be made.
-    static std::shared_ptr<ReceiveChannel> Create(HANDLE abortEvent);
 };
 
 /// Starts the read thread of `channel` suspended; the caller sets its
@@ -82,12 +117,11 @@ HANDLE CreateReadThread(std::shared_ptr<ReceiveChannel> channel, std::shared_ptr
 /// window can drop those of a transfer that was aborted or superseded.
 /// Messages are handled in the order they were posted, so a count is enough.
 struct ProgressLedger {
-    std::mutex lock;
-    // All GUARDED_BY(lock).
-    uint64_t posted = 0;        ///< messages posted by every writer so far
-    uint64_t handled = 0;       ///< messages the window has taken so far
-    uint64_t dropBelow = 0;     ///< messages numbered below this are not raised
-    uint64_t currentFrom = 0;   ///< first message of the transfer in progress
+    marquen::Mutex lock;
+    uint64_t posted GUARDED_BY(lock) = 0;       ///< messages posted by every writer so far
+    uint64_t handled GUARDED_BY(lock) = 0;      ///< messages the window has taken so far
+    uint64_t dropBelow GUARDED_BY(lock) = 0;    ///< messages numbered below this are not raised
+    uint64_t currentFrom GUARDED_BY(lock) = 0;  ///< first message of the transfer in progress
 };
 
 /// One packetised write: its own copy of the bytes, and everything the

@@ -4,19 +4,26 @@
 // its events are raised on the thread that created it, from its hidden
 // window, while that thread pumps messages.
 //
-// Locks, in the order they may be taken:
-//   PortLock (m_portLock)  synchronous writes, and the reopening and closing
-//                          of a USB port on device arrival and removal;
-//   m_apiLock              opening, closing and setting up the connection;
-//   m_writerLock           the packet writer in progress;
-//   m_channelLock          the receive machinery's channel and read thread;
-//   ledger, sinks, lists   leaf locks.
-// No lock of the object is held while an event is raised.
+// Locks of the whole server, in the one order they may be taken (a lock
+// further down is never held while one further up is taken):
+//   PortLock (m_portLock)   synchronous writes, and the reopening and closing
+//                           of a USB port on device arrival and removal;
+//   m_apiLock               opening, closing and setting up the connection;
+//   m_writerLock            the packet writer in progress;
+//   m_channelLock           the receive machinery's channel and read thread;
+//   Shared().lock           what every object of the process shares;
+//   leaf locks              the progress ledger, a channel's QueueLock, the
+//                           connection point's sinks, the port lists, the
+//                           notification registration, and below them all
+//                           the message-window layer's own locks.
+// No lock of the object is held while an event is raised. The compiler
+// checks the GUARDED_BY, REQUIRES and EXCLUDES marks (clang -Wthread-safety).
 #include "background.h"
 #include "connection_point.h"
 #include "com/entry_guard.h"
 #include "devices/serial_config.h"
 #include "kernel/timed_mutex.h"
+#include "thread_annotations.h"
 #include "icommunication.h"
 #include "module_state.h"
 #include "quorlink_typelib.h"
@@ -75,7 +82,8 @@ public:
     HRESULT get_Handshaking(tHandshaking* pVal) noexcept override;
     HRESULT put_Handshaking(tHandshaking newVal) noexcept override;
     HRESULT ClosePort() noexcept override;
-    HRESULT WritePort(SAFEARRAY** pBuffer, LONG lLength, LONG* plWritten, LONG lPacketSize, LONG* pRC) noexcept override;
+    HRESULT WritePort(SAFEARRAY** pBuffer, LONG lLength, LONG* plWritten, LONG lPacketSize,
+                      LONG* pRC) noexcept override;
     HRESULT get_RealTime(LONG* pVal) noexcept override;
     HRESULT put_RealTime(LONG newVal) noexcept override;
     HRESULT get_Opened(LONG* pVal) noexcept override;
@@ -110,9 +118,9 @@ private:
     friend class marquen::com::OwnReferenceCount;  // deletes the object at the last Release
 
     // Connection (connection.cpp).
-    bool ConnectionSetup();               // m_apiLock held
-    bool TakeDefaultConfiguration(const marquen::devices::SerialDefaults& defaults);  // m_apiLock held
-    void FailOpen();                      // m_apiLock held
+    bool ConnectionSetup() REQUIRES(m_apiLock);
+    bool TakeDefaultConfiguration(const marquen::devices::SerialDefaults& defaults) REQUIRES(m_apiLock);
+    void FailOpen() REQUIRES(m_apiLock);
     bool IsOpenedAndConnected() const;
     HRESULT PutLineProperty(LineProperty property, LONG value);
     HANDLE AbortEventHandle() const { return m_abortEvent.load(); }
@@ -124,13 +132,13 @@ private:
     /// Ends the packet writer (stopped by the caller: no further progress
     /// event of it is raised). False when it did not end within read +
     /// write time-out. m_writerLock held.
-    bool EndTransferLocked();
-    void EndTransfer();
+    bool EndTransferLocked() REQUIRES(m_writerLock);
+    void EndTransfer() EXCLUDES(m_writerLock);
 
     // Receiving and events (receiving.cpp).
-    bool StartReceiving();  // m_apiLock held
-    void StopReceiving();   // m_apiLock held
-    std::shared_ptr<ReceiveChannel> CurrentChannel();
+    bool StartReceiving() REQUIRES(m_apiLock) EXCLUDES(m_channelLock);
+    void StopReceiving() REQUIRES(m_apiLock) EXCLUDES(m_channelLock);
+    std::shared_ptr<ReceiveChannel> CurrentChannel() EXCLUDES(m_channelLock);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);  // window thread
     void OnTimerTick();
     void OnPacketProgress(WPARAM percent, LPARAM errorFlag);
@@ -138,13 +146,13 @@ private:
     void RaiseOnComm(SAFEARRAY* array, LONG length);
 
     // Port lists (port_lists.cpp).
-    void RefreshPortLists();  // m_portListLock held
+    void RefreshPortLists() REQUIRES(m_portListLock);
     HRESULT FillPortList(bool serial, VARIANT* list, LONG* count);
 
     // Window and device notifications (notification_window.cpp).
     HRESULT CreateHiddenWindow();
     void DestroyHiddenWindow();
-    void OnDeviceChange(WPARAM event, LPARAM record);
+    void OnDeviceChange(WPARAM event, LPARAM record) EXCLUDES(m_portLock, m_apiLock);
 
     InnerUnknown m_inner{*this};
     IUnknown* const m_outer;
@@ -154,15 +162,15 @@ private:
     HWND m_window = nullptr;
     marquen::kernel::TimedRecursiveMutex m_portLock;
 
-    std::mutex m_apiLock;
-    // GUARDED_BY(m_apiLock).
-    std::wstring m_portName;
-    int m_serialIndex = 0;
-    int m_parallelIndex = 0;
-    int m_realTimeFlag = 0;
-    int m_usbDevice = 0;
-    int m_usbInterruptIn = 0;   ///< the two values Comm_UpdateConnection may update
-    int m_usbInterruptOut = 1;
+    marquen::Mutex m_apiLock;
+    std::wstring m_portName GUARDED_BY(m_apiLock);
+    int m_serialIndex GUARDED_BY(m_apiLock) = 0;
+    int m_parallelIndex GUARDED_BY(m_apiLock) = 0;
+    int m_realTimeFlag GUARDED_BY(m_apiLock) = 0;
+    int m_usbDevice GUARDED_BY(m_apiLock) = 0;
+    /// The two values Comm_UpdateConnection may update.
+    int m_usbInterruptIn GUARDED_BY(m_apiLock) = 0;
+    int m_usbInterruptOut GUARDED_BY(m_apiLock) = 1;
     /// Read without the lock by the gets and the background code.
     std::atomic<HANDLE> m_abortEvent{nullptr};
     std::atomic<int> m_baudCode{4};       // 9600
@@ -175,21 +183,18 @@ private:
     std::atomic<LONG> m_periodOfOnComm{200};
     const std::shared_ptr<LinkState> m_link;
 
-    std::mutex m_writerLock;
-    // GUARDED_BY(m_writerLock).
-    HANDLE m_writerThread = nullptr;
-    std::shared_ptr<PacketTransfer> m_transfer;
+    marquen::Mutex m_writerLock;
+    HANDLE m_writerThread GUARDED_BY(m_writerLock) = nullptr;
+    std::shared_ptr<PacketTransfer> m_transfer GUARDED_BY(m_writerLock);
     const std::shared_ptr<ProgressLedger> m_ledger;
 
-    std::mutex m_channelLock;
-    // GUARDED_BY(m_channelLock).
-    std::shared_ptr<ReceiveChannel> m_channel;
-    HANDLE m_readThread = nullptr;
+    marquen::Mutex m_channelLock;
+    std::shared_ptr<ReceiveChannel> m_channel GUARDED_BY(m_channelLock);
+    HANDLE m_readThread GUARDED_BY(m_channelLock) = nullptr;
 
-    std::mutex m_portListLock;
-    // GUARDED_BY(m_portListLock).
-    std::vector<std::wstring> m_comPorts;
-    std::vector<std::wstring> m_lptPorts;
+    marquen::Mutex m_portListLock;
+    std::vector<std::wstring> m_comPorts GUARDED_BY(m_portListLock);
+    std::vector<std::wstring> m_lptPorts GUARDED_BY(m_portListLock);
 };
 
 }  // namespace quorlink

@@ -312,10 +312,18 @@ HRESULT CCommunication::get_Handshaking(tHandshaking* pVal) noexcept {
     });
 }
 
-HRESULT CCommunication::put_Baudrate(tBaudRate newVal) noexcept { return GuardedCall([&]() -> HRESULT { return PutLineProperty(LineProperty::Baudrate, newVal); }); }
-HRESULT CCommunication::put_Parity(tParity newVal) noexcept { return GuardedCall([&]() -> HRESULT { return PutLineProperty(LineProperty::Parity, newVal); }); }
-HRESULT CCommunication::put_Stopbits(tStopBits newVal) noexcept { return GuardedCall([&]() -> HRESULT { return PutLineProperty(LineProperty::Stopbits, newVal); }); }
-HRESULT CCommunication::put_Databits(tDataBits newVal) noexcept { return GuardedCall([&]() -> HRESULT { return PutLineProperty(LineProperty::Databits, newVal); }); }
+HRESULT CCommunication::put_Baudrate(tBaudRate newVal) noexcept {
+    return GuardedCall([&] { return PutLineProperty(LineProperty::Baudrate, newVal); });
+}
+HRESULT CCommunication::put_Parity(tParity newVal) noexcept {
+    return GuardedCall([&] { return PutLineProperty(LineProperty::Parity, newVal); });
+}
+HRESULT CCommunication::put_Stopbits(tStopBits newVal) noexcept {
+    return GuardedCall([&] { return PutLineProperty(LineProperty::Stopbits, newVal); });
+}
+HRESULT CCommunication::put_Databits(tDataBits newVal) noexcept {
+    return GuardedCall([&] { return PutLineProperty(LineProperty::Databits, newVal); });
+}
 HRESULT CCommunication::put_Handshaking(tHandshaking newVal) noexcept {
     return GuardedCall([&]() -> HRESULT {
         return PutLineProperty(LineProperty::Handshaking, newVal);

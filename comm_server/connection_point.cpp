@@ -152,10 +152,12 @@ HRESULT EventConnectionPoint::Unadvise(DWORD dwCookie) noexcept {
             // A call into this sink on another thread is let finish; one on this
             // thread is the caller itself, unadvising from inside its handler.
             const auto self = std::this_thread::get_id();
-            m_deliveryEnded.wait_for(guard, kUnadviseWait, [&] {
-                return std::none_of(m_deliveries.begin(), m_deliveries.end(),
-                                    [&](const Delivery& d) { return d.cookie == dwCookie && d.thread != self; });
-            });
+            const auto deadline = std::chrono::steady_clock::now() + kUnadviseWait;
+            while (std::any_of(m_deliveries.begin(), m_deliveries.end(),
+                               [&](const Delivery& d) { return d.cookie == dwCookie && d.thread != self; })) {
+                if (m_deliveryEnded.wait_until(guard, deadline) == std::cv_status::timeout)
+                    break;
+            }
         }
         sink->Release();
         return S_OK;

@@ -5,6 +5,7 @@
 #include "com/com.h"
 #include "com/com_object.h"
 #include "com/entry_guard.h"
+#include "thread_annotations.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -51,15 +52,14 @@ private:
         DWORD cookie;
         std::thread::id thread;
     };
-    bool IsAdvised(DWORD cookie) const;  // m_lock held
+    bool IsAdvised(DWORD cookie) const REQUIRES(m_lock);
 
     IConnectionPointContainer* const m_container;
-    mutable std::mutex m_lock;
-    std::condition_variable m_deliveryEnded;
-    // All GUARDED_BY(m_lock).
-    std::vector<Connection> m_connections;
-    std::vector<Delivery> m_deliveries;  ///< calls into sinks in progress
-    DWORD m_nextCookie = 1;
+    mutable marquen::Mutex m_lock;
+    std::condition_variable_any m_deliveryEnded;
+    std::vector<Connection> m_connections GUARDED_BY(m_lock);
+    std::vector<Delivery> m_deliveries GUARDED_BY(m_lock);  ///< calls into sinks in progress
+    DWORD m_nextCookie GUARDED_BY(m_lock) = 1;
 };
 
 /// An enumerator of one connection point, for EnumConnectionPoints.

@@ -24,9 +24,9 @@ constexpr DWORD kArrivalSearchPause = 1000;
 // The process-wide notification registration: made by the first object,
 // withdrawn when that object goes. The handle keeps its value afterwards, so
 // later objects of the process do not register again.
-std::mutex g_notificationLock;
-HDEVNOTIFY g_notification = nullptr;        // GUARDED_BY(g_notificationLock)
-const void* g_notificationOwner = nullptr;  // GUARDED_BY(g_notificationLock)
+marquen::Mutex g_notificationLock;
+HDEVNOTIFY g_notification GUARDED_BY(g_notificationLock) = nullptr;
+const void* g_notificationOwner GUARDED_BY(g_notificationLock) = nullptr;
 
 }  // namespace
 
@@ -105,14 +105,14 @@ void CCommunication::OnDeviceChange(WPARAM event, LPARAM /*record*/) {
         while (!SearchUsbPrinter().found && std::chrono::steady_clock::now() - start < kArrivalSearchLimit)
             Sleep(kArrivalSearchPause);
         if (m_portLock.try_lock_for(portWait)) {
-            std::lock_guard port(m_portLock, std::adopt_lock);
+            marquen::AdoptedLock port(m_portLock);
             Bstr portName(name.c_str());
             LONG rc = 0;
             OpenPort(portName.Get(), &rc);
         }
     } else if (event == marquen::window::DBT_DEVICEREMOVECOMPLETE) {
         if (m_portLock.try_lock_for(portWait)) {
-            std::lock_guard port(m_portLock, std::adopt_lock);
+            marquen::AdoptedLock port(m_portLock);
             ClosePort();
         }
     }

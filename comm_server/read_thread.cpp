@@ -13,24 +13,6 @@ namespace quorlink {
 ThreadCountGuard::ThreadCountGuard() { ++RunningThreadCount(); }
 ThreadCountGuard::~ThreadCountGuard() { --RunningThreadCount(); }
 
-ReceiveChannel::~ReceiveChannel() {
-    for (HANDLE handle : {stopEvent, dataEvent, replyWaitEvent}) {
-        if (handle)
-            CloseHandle(handle);
-    }
-}
-
-std::shared_ptr<ReceiveChannel> ReceiveChannel::Create(HANDLE abortEvent) {
-    auto channel = std::make_shared<ReceiveChannel>();
-    channel->abortEvent = abortEvent;
-    channel->stopEvent = CreateEvent(nullptr, false, false, nullptr);
-    channel->dataEvent = CreateEvent(nullptr, false, false, nullptr);
-    channel->replyWaitEvent = CreateEvent(nullptr, true, false, nullptr);
-    if (!channel->stopEvent || !channel->dataEvent || !channel->replyWaitEvent)
-        return nullptr;
-    return channel;
-}
-
 namespace {
 
 constexpr DWORD kReadChunk = 512;
@@ -52,7 +34,7 @@ void QueueBytes(ReceiveChannel& channel, DWORD count) {
         std::lock_guard guard(channel.queueLock);
         channel.queue.Append(std::span<const uint8_t>(channel.readBuffer, count));
     }
-    SetEvent(channel.dataEvent);
+    channel.data.Set();
 }
 
 class ReadLoop {
@@ -69,6 +51,11 @@ public:
     }
 
     void Run() {
+        // The port library could not make its state: there is nothing to read with.
+        if (m_overlapped == nullptr) {
+            ReportReadFailure();
+            return;
+        }
         for (;;) {
             if (m_link.portKind.load() == kPortParallel) {
                 // A parallel port is read at most every second pass, and only
@@ -154,9 +141,8 @@ bool WaitBeforeNextLoop(ReceiveChannel& channel, const LinkState& link) {
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         DWORD slice = static_cast<DWORD>(std::clamp<long long>(left, 0, kRestartPoll));
-        DWORD wait = WaitForSingleObject(channel.stopEvent, slice);
-        if (wait != WAIT_TIMEOUT)
-            return true;  // StopEvent, or the channel is gone
+        if (channel.stop.WaitAndTake(slice))
+            return true;
         if (left <= 0)
             return false;
         if (WaitForSingleObject(channel.abortEvent, 0) == WAIT_TIMEOUT && Comm_IsDevicePresent() == 1)

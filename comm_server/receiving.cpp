@@ -23,9 +23,7 @@ bool CCommunication::StartReceiving() {
         return false;
     HANDLE abort = AbortEventHandle();
     ResetEvent(abort);
-    std::shared_ptr<ReceiveChannel> channel = ReceiveChannel::Create(abort);
-    if (!channel)
-        return false;
+    auto channel = std::make_shared<ReceiveChannel>(abort);
     HANDLE thread = CreateReadThread(channel, m_link);
     if (!thread)
         return false;
@@ -49,11 +47,11 @@ void CCommunication::StopReceiving() {
         return;
     HANDLE abort = AbortEventHandle();
     SetEvent(abort);
-    SetEvent(channel->stopEvent);
+    channel->stop.Set();
     if (WaitForSingleObject(thread, m_link->EndWait()) != WAIT_OBJECT_0) {
         // The thread keeps its own hold on the channel; whoever forgets the
-        // thread later also lets go of the channel, and the thread closes it
-        // when it finally ends.
+        // thread later also lets go of the channel, which goes when the
+        // thread finally ends.
         return;
     }
     std::lock_guard guard(m_channelLock);
@@ -94,7 +92,7 @@ void CCommunication::OnTimerTick() {
     if (!channel)
         return;
     // A WriteAndRead waiting for its reply takes the bytes itself.
-    if (WaitForSingleObject(channel->replyWaitEvent, 0) == WAIT_OBJECT_0)
+    if (channel->replyWait.load())
         return;
     SAFEARRAY* array;
     size_t count;
@@ -102,7 +100,7 @@ void CCommunication::OnTimerTick() {
         std::lock_guard queueGuard(channel->queueLock);
         if (channel->queue.Empty())
             return;
-        ResetEvent(channel->dataEvent);
+        channel->data.Reset();
         count = std::min(channel->queue.Count(), kMaxSafeArrayDataBytes);
         array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(count));
         if (!array)

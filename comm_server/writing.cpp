@@ -49,27 +49,27 @@ constexpr DWORD kReplyByteGap = 100;
 /// How often a wait for a reply looks whether the line is still there.
 constexpr DWORD kHangUpPoll = 50;
 
-/// Waits for the data event, at most readWait. A line that hangs up in the
+/// Waits for DataEvent, at most readWait. A line that hangs up in the
 /// meantime (the printer unplugged or switched off) brings no reply: the wait
 /// ends as soon as the port library finds the device gone. True when the
 /// event fired.
-bool WaitForReply(HANDLE dataEvent, DWORD readWait) {
+bool WaitForReply(AutoResetSignal& data, DWORD readWait) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(readWait);
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         const DWORD slice = static_cast<DWORD>(std::clamp<long long>(left.count(), 0, kHangUpPoll));
-        const DWORD wait = WaitForSingleObject(dataEvent, slice);
-        if (wait == WAIT_OBJECT_0)
+        if (data.WaitAndTake(slice))
             return true;
-        if (wait != WAIT_TIMEOUT || left.count() <= 0 || Comm_IsDevicePresent() != 1)
+        if (left.count() <= 0 || Comm_IsDevicePresent() != 1)
             return false;
     }
 }
 
 }  // namespace
 
-HRESULT CCommunication::WritePort(SAFEARRAY** pBuffer, LONG lLength, LONG* plWritten, LONG lPacketSize, LONG* pRC) noexcept {
+HRESULT CCommunication::WritePort(SAFEARRAY** pBuffer, LONG lLength, LONG* plWritten, LONG lPacketSize,
+                                  LONG* pRC) noexcept {
     return GuardedCall([&]() -> HRESULT {
         SAFEARRAY* array = pBuffer ? *pBuffer : nullptr;
         if (SafeArrayGetDim(array) != 1)
@@ -98,7 +98,7 @@ HRESULT CCommunication::WritePort(SAFEARRAY** pBuffer, LONG lLength, LONG* plWri
             *pRC = WRITEPORT_RC_INCOMPLETE;
             return S_OK;
         }
-        std::lock_guard port(m_portLock, std::adopt_lock);
+        marquen::AdoptedLock port(m_portLock);
         if (Comm_IsOpened() != 1 || !Comm_IsConnected())
             *pRC = WRITEPORT_RC_NOT_CONNECTED;
         else
@@ -127,6 +127,12 @@ LONG CCommunication::WriteSynchronously(SAFEARRAY* array, LONG length, LONG* plW
     LONG rc;
     HANDLE port = Comm_GethCommPortTX();
     OVERLAPPED* overlapped = Comm_GetOverlappedTX();
+    if (overlapped == nullptr) {
+        // The port library could not make its state: nothing can be written.
+        ReportPortFailure("writing to the port failed");
+        SafeArrayUnlock(array);
+        return WRITEPORT_RC_FAILED;
+    }
     DWORD written = 0;
     BOOL done;
     {
@@ -280,7 +286,7 @@ void CCommunication::GatherReply(ReceiveChannel& channel, LONG expected) {
         if (left.count() <= 0)
             return;
         const DWORD wait = std::min<DWORD>(kReplyByteGap, static_cast<DWORD>(left.count()));
-        if (WaitForSingleObject(channel.dataEvent, wait) != WAIT_OBJECT_0)
+        if (!channel.data.WaitAndTake(wait))
             return;
     }
 }
@@ -298,12 +304,12 @@ HRESULT CCommunication::WriteAndRead(VARIANT* pBuffer, LONG lWritten, LONG* plRe
         if (!array || !channel)
             return S_OK;
 
-        SetEvent(channel->replyWaitEvent);
+        channel->replyWait = true;
         LONG rc = 0;
         LONG written = 0;
         HRESULT hr = WritePort(&array, lWritten, &written, 0, &rc);
         if (hr == S_OK && rc == WRITEPORT_RC_SUCCESS && written == lWritten &&
-            WaitForReply(channel->dataEvent, m_link->ReadWait())) {
+            WaitForReply(channel->data, m_link->ReadWait())) {
             GatherReply(*channel, plRead ? *plRead : 0);
             std::unique_lock queueGuard(channel->queueLock);
             LONG moved = 0;
@@ -320,7 +326,7 @@ HRESULT CCommunication::WriteAndRead(VARIANT* pBuffer, LONG lWritten, LONG* plRe
             if (plRead)
                 *plRead = moved;
         }
-        ResetEvent(channel->replyWaitEvent);
+        channel->replyWait = false;
         return S_OK;
     });
 }

@@ -15,6 +15,7 @@
 #include "kernel/sync.h"
 #include "parallel_port.h"
 #include "serial_port.h"
+#include "thread_annotations.h"
 
 #include <mutex>
 #include <string>
@@ -22,16 +23,15 @@
 namespace {
 
 struct PortState {
-    std::mutex lock;
-    // All GUARDED_BY(lock).
-    bool opened = false;
-    int kind = -1;
-    HWND window = nullptr;
-    HANDLE device = nullptr;  // the open port, or null
-    bool connected = false;
-    int index = -1;
-    fundaport::LineSettings line;
-    bool readable = false;
+    marquen::Mutex lock;
+    bool opened GUARDED_BY(lock) = false;
+    int kind GUARDED_BY(lock) = -1;
+    HWND window GUARDED_BY(lock) = nullptr;
+    HANDLE device GUARDED_BY(lock) = nullptr;  // the open port, or null
+    bool connected GUARDED_BY(lock) = false;
+    int index GUARDED_BY(lock) = -1;
+    fundaport::LineSettings line GUARDED_BY(lock);
+    bool readable GUARDED_BY(lock) = false;
     // Handed out to callers and so kept, with their events, for the life of
     // the process: a caller may still wait on them after a clean-up.
     OVERLAPPED transmit;
@@ -42,9 +42,9 @@ struct PortState {
         receive.hEvent = CreateEvent(nullptr, TRUE, FALSE, nullptr);
     }
 
-    // Lock held. Takes the open port out of the state; the caller closes it
-    // once the lock is released.
-    HANDLE TakeDevice() {
+    // Takes the open port out of the state; the caller closes it once the
+    // lock is released.
+    HANDLE TakeDevice() REQUIRES(lock) {
         HANDLE taken = device;
         device = nullptr;
         connected = false;

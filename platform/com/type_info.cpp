@@ -5,6 +5,7 @@
 #include "call.h"
 #include "com_internal.h"
 #include "com_object.h"
+#include "entry_guard.h"
 
 #include <atomic>
 #include <cstring>
@@ -291,87 +292,97 @@ class StaticTypeInfo final
 public:
     explicit StaticTypeInfo(const InterfaceDescription& description) : m_description(description) {}
 
-    HRESULT GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) override {
-        return DispGetIDsOfNames(m_description, names, count, ids);
+    HRESULT GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) noexcept override {
+        return marquen::com::GuardedCall([&]() -> HRESULT {
+            return DispGetIDsOfNames(m_description, names, count, ids);
+        });
     }
     HRESULT Invoke(void* instance, MEMBERID id, WORD flags, DISPPARAMS* params, VARIANT* result,
-                   EXCEPINFO* exception, UINT* argumentError) override {
-        return DispInvoke(m_description, instance, id, flags, params, result, exception, argumentError);
+                   EXCEPINFO* exception, UINT* argumentError) noexcept override {
+        return marquen::com::GuardedCall([&]() -> HRESULT {
+            return DispInvoke(m_description, instance, id, flags, params, result, exception, argumentError);
+        });
     }
     HRESULT GetDocumentation(MEMBERID id, BSTR* name, BSTR* docString, DWORD* helpContext,
-                             BSTR* helpFile) override {
-        const char* foundName = nullptr;
-        const char* foundHelp = nullptr;
-        if (id == MEMBERID_NIL) {
-            foundName = m_description.name;
-            foundHelp = m_description.helpString;
-        } else {
+                             BSTR* helpFile) noexcept override {
+        return marquen::com::GuardedCall([&]() -> HRESULT {
+            const char* foundName = nullptr;
+            const char* foundHelp = nullptr;
+            if (id == MEMBERID_NIL) {
+                foundName = m_description.name;
+                foundHelp = m_description.helpString;
+            } else {
+                for (const MemberDescription& member : m_description.members) {
+                    if (member.id == id) {
+                        foundName = member.name;
+                        foundHelp = member.helpString;
+                        break;
+                    }
+                }
+                if (!foundName)
+                    return TYPE_E_ELEMENTNOTFOUND;
+            }
+            BSTR nameText = nullptr;
+            BSTR helpText = nullptr;
+            if (name && !(nameText = SysAllocStringUtf8(foundName)))
+                return E_OUTOFMEMORY;
+            if (docString && foundHelp && !(helpText = SysAllocStringUtf8(foundHelp))) {
+                SysFreeString(nameText);
+                return E_OUTOFMEMORY;
+            }
+            if (name)
+                *name = nameText;
+            if (docString)
+                *docString = helpText;
+            if (helpContext)
+                *helpContext = 0;
+            if (helpFile)
+                *helpFile = nullptr;
+            return S_OK;
+        });
+    }
+    HRESULT GetNames(MEMBERID id, BSTR* names, UINT maxNames, UINT* count) noexcept override {
+        return marquen::com::GuardedCall([&]() -> HRESULT {
+            if (!names || !count)
+                return E_POINTER;
+            *count = 0;
+            const MemberDescription* found = nullptr;
             for (const MemberDescription& member : m_description.members) {
                 if (member.id == id) {
-                    foundName = member.name;
-                    foundHelp = member.helpString;
+                    found = &member;
                     break;
                 }
             }
-            if (!foundName)
+            if (!found)
                 return TYPE_E_ELEMENTNOTFOUND;
-        }
-        BSTR nameText = nullptr;
-        BSTR helpText = nullptr;
-        if (name && !(nameText = SysAllocStringUtf8(foundName)))
-            return E_OUTOFMEMORY;
-        if (docString && foundHelp && !(helpText = SysAllocStringUtf8(foundHelp))) {
-            SysFreeString(nameText);
-            return E_OUTOFMEMORY;
-        }
-        if (name)
-            *name = nameText;
-        if (docString)
-            *docString = helpText;
-        if (helpContext)
-            *helpContext = 0;
-        if (helpFile)
-            *helpFile = nullptr;
-        return S_OK;
-    }
-    HRESULT GetNames(MEMBERID id, BSTR* names, UINT maxNames, UINT* count) override {
-        if (!names || !count)
-            return E_POINTER;
-        *count = 0;
-        const MemberDescription* found = nullptr;
-        for (const MemberDescription& member : m_description.members) {
-            if (member.id == id) {
-                found = &member;
-                break;
-            }
-        }
-        if (!found)
-            return TYPE_E_ELEMENTNOTFOUND;
-        auto add = [&](const char* text) {
-            if (*count >= maxNames || !text)
+            auto add = [&](const char* text) {
+                if (*count >= maxNames || !text)
+                    return true;
+                names[*count] = SysAllocStringUtf8(text);
+                if (!names[*count])
+                    return false;
+                ++*count;
                 return true;
-            names[*count] = SysAllocStringUtf8(text);
-            if (!names[*count])
-                return false;
-            ++*count;
-            return true;
-        };
-        bool ok = add(found->name);
-        for (const ParamDescription& param : found->params)
-            ok = ok && add(param.name);
-        if (!ok) {
-            for (UINT i = 0; i < *count; ++i)
-                SysFreeString(names[i]);
-            *count = 0;
-            return E_OUTOFMEMORY;
-        }
-        return S_OK;
+            };
+            bool ok = add(found->name);
+            for (const ParamDescription& param : found->params)
+                ok = ok && add(param.name);
+            if (!ok) {
+                for (UINT i = 0; i < *count; ++i)
+                    SysFreeString(names[i]);
+                *count = 0;
+                return E_OUTOFMEMORY;
+            }
+            return S_OK;
+        });
     }
-    HRESULT GetGuid(GUID* guid) override {
-        if (!guid)
-            return E_POINTER;
-        *guid = m_description.iid;
-        return S_OK;
+    HRESULT GetGuid(GUID* guid) noexcept override {
+        return marquen::com::GuardedCall([&]() -> HRESULT {
+            if (!guid)
+                return E_POINTER;
+            *guid = m_description.iid;
+            return S_OK;
+        });
     }
 
 private:

@@ -4,6 +4,8 @@
 // and a condition variable rather than std::recursive_timed_mutex, whose
 // timed lock uses pthread_mutex_clocklock, a call ThreadSanitizer does not
 // follow.
+#include "thread_annotations.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -11,7 +13,7 @@
 
 namespace marquen::kernel {
 
-class TimedRecursiveMutex {
+class CAPABILITY("mutex") TimedRecursiveMutex {
 public:
     TimedRecursiveMutex() = default;
     TimedRecursiveMutex(const TimedRecursiveMutex&) = delete;
@@ -19,14 +21,14 @@ public:
 
     /// Takes the lock (again, for its holder) within `timeout`; false when
     /// another thread held it all that time.
-    bool try_lock_for(std::chrono::milliseconds timeout) {
+    bool try_lock_for(std::chrono::milliseconds timeout) TRY_ACQUIRE(true) {
         const auto self = std::this_thread::get_id();
         std::unique_lock guard(m_lock);
         return m_released.wait_for(guard, timeout, [&] { return TakeLocked(self); });
     }
     /// Gives up one level of the caller's hold; a caller that does not hold
     /// it gives up nothing.
-    void unlock() {
+    void unlock() RELEASE() {
         std::lock_guard guard(m_lock);
         if (m_depth == 0 || m_owner != std::this_thread::get_id())
             return;
@@ -48,8 +50,10 @@ private:
 
     std::mutex m_lock;
     std::condition_variable m_released;
-    std::thread::id m_owner;  // GUARDED_BY(m_lock)
-    unsigned m_depth = 0;     // GUARDED_BY(m_lock)
+    // Guarded by m_lock (a plain std::mutex: this class is below the
+    // annotated layer).
+    std::thread::id m_owner;
+    unsigned m_depth = 0;
 };
 
 }  // namespace marquen::kernel

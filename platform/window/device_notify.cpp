@@ -17,9 +17,9 @@ struct Registration {
 };
 
 struct RegistrationTable {
-    std::mutex lock;
-    uintptr_t nextId = 1;
-    std::map<uintptr_t, Registration> registrations;
+    Mutex lock;
+    uintptr_t nextId GUARDED_BY(lock) = 1;
+    std::map<uintptr_t, Registration> registrations GUARDED_BY(lock);
 };
 
 RegistrationTable& Table() {

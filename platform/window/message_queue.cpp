@@ -247,11 +247,12 @@ bool GetMessageTimeout(MSG* message, DWORD milliseconds) {
         for (const Timer& timer : queue->timers) {
             wakeAt = std::min(wakeAt, timer.due);
         }
-        auto changed = [&] { return queue->generation != generation; };
-        if (wakeAt == Clock::time_point::max()) {
-            queue->changed.wait(lock, changed);
-        } else {
-            queue->changed.wait_until(lock, wakeAt, changed);
+        while (queue->generation == generation) {
+            if (wakeAt == Clock::time_point::max()) {
+                queue->changed.wait(lock);
+            } else if (queue->changed.wait_until(lock, wakeAt) == std::cv_status::timeout) {
+                break;
+            }
         }
     }
 }

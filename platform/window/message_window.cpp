@@ -10,9 +10,9 @@ namespace marquen::window {
 namespace {
 
 struct WindowTable {
-    std::mutex lock;
-    uintptr_t nextId = 1;
-    std::unordered_map<uintptr_t, std::shared_ptr<WindowRecord>> windows;
+    Mutex lock;
+    uintptr_t nextId GUARDED_BY(lock) = 1;
+    std::unordered_map<uintptr_t, std::shared_ptr<WindowRecord>> windows GUARDED_BY(lock);
 };
 
 // Never destroyed: threads may post while static destructors run.
@@ -122,10 +122,12 @@ bool DestroyWindow(HWND window) {
     }
     RetireWindow(record);
     std::unique_lock lock(queue.lock);
-    if (!queue.changed.wait_for(lock, std::chrono::milliseconds(kDestroyWaitMs),
-                                [&] { return record->runningCalls == 0; })) {
-        SetLastError(ERROR_TIMEOUT);
-        return false;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kDestroyWaitMs);
+    while (record->runningCalls != 0) {
+        if (queue.changed.wait_until(lock, deadline) == std::cv_status::timeout && record->runningCalls != 0) {
+            SetLastError(ERROR_TIMEOUT);
+            return false;
+        }
     }
     return true;
 }

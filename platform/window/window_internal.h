@@ -5,6 +5,7 @@
 // Lock order: the window table lock, then a queue's lock. No lock of this
 // layer is held while a window procedure runs, and no two queue locks are
 // ever held together.
+#include "thread_annotations.h"
 #include "window/message_window.h"
 
 #include <atomic>
@@ -18,6 +19,7 @@
 
 namespace marquen::window {
 
+using marquen::Mutex;
 using Clock = std::chrono::steady_clock;
 struct ThreadQueue;
 
@@ -28,7 +30,8 @@ struct WindowRecord {
     DWORD threadId = 0;
     std::shared_ptr<ThreadQueue> queue;
     std::atomic<bool> alive{true};
-    // Both GUARDED_BY(queue->lock).
+    // Both guarded by queue->lock (not marked: the analysis cannot see that
+    // a ThreadQueue reached another way is the same queue).
     int runningCalls = 0;      // calls of the procedure in progress
     bool destroying = false;   // WM_DESTROY under way
 };
@@ -54,25 +57,24 @@ struct Timer {
 
 struct ThreadQueue {
     DWORD threadId = 0;
-    std::mutex lock;
-    std::condition_variable changed;  // something was queued or re-timed, or a call ended
-    // All GUARDED_BY(lock).
-    std::deque<PostedMessage> posted;
-    std::vector<Timer> timers;
-    uint64_t nextSequence = 1;
-    uint64_t generation = 0;
-    bool dead = false;
-    std::shared_ptr<std::vector<uint8_t>> lastRetrievedPayload;
+    Mutex lock;
+    std::condition_variable_any changed;  // something was queued or re-timed, or a call ended
+    std::deque<PostedMessage> posted GUARDED_BY(lock);
+    std::vector<Timer> timers GUARDED_BY(lock);
+    uint64_t nextSequence GUARDED_BY(lock) = 1;
+    uint64_t generation GUARDED_BY(lock) = 0;
+    bool dead GUARDED_BY(lock) = false;
+    std::shared_ptr<std::vector<uint8_t>> lastRetrievedPayload GUARDED_BY(lock);
     // The wake descriptor is an epoll set of an eventfd (queued work) and a
     // timerfd (armed for the earliest timer), so a host polls just one.
     int eventFd = -1;
     int timerFd = -1;
     int epollFd = -1;
 
-    /// Lock held: wakes the host loop and any thread waiting on the queue.
-    void Signal();
-    /// Lock held: arms the timerfd for the earliest timer.
-    void RearmTimer();
+    /// Wakes the host loop and any thread waiting on the queue.
+    void Signal() REQUIRES(lock);
+    /// Arms the timerfd for the earliest timer.
+    void RearmTimer() REQUIRES(lock);
 };
 
 /// The calling thread's queue, made on first use (null with the last error if

@@ -6,7 +6,8 @@
 // makes it fail on the calling thread while a test asks for it.
 #include "comm_test_support.h"
 
-#include <cstdlib>
+#include <dlfcn.h>
+
 #include <new>
 
 namespace {
@@ -24,21 +25,38 @@ public:
 
 }  // namespace
 
-// GCC pairs the inlined std::free below with callers' operator new and warns
-// of a mismatch; the replacement pair is malloc/free throughout.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpragmas"
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+using NewFunction = void* (*)(std::size_t);
+using DeleteFunction = void (*)(void*);
+
+// The allocation functions this program's replacements stand in front of
+// (the C++ runtime's, or a sanitizer's): every block is made and freed by
+// the same pair, whichever variant a library calls.
+NewFunction NextNew() {
+    static const auto next = reinterpret_cast<NewFunction>(dlsym(RTLD_NEXT, "_Znwm"));
+    return next;
+}
+DeleteFunction NextDelete() {
+    static const auto next = reinterpret_cast<DeleteFunction>(dlsym(RTLD_NEXT, "_ZdlPv"));
+    return next;
+}
+
 void* operator new(std::size_t size) {
     if (t_failAllocations)
         throw std::bad_alloc();
-    if (void* block = std::malloc(size == 0 ? 1 : size))
-        return block;
-    throw std::bad_alloc();
+    return NextNew()(size);
 }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-#pragma GCC diagnostic pop
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    if (t_failAllocations)
+        return nullptr;
+    try {
+        return NextNew()(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void operator delete(void* block) noexcept { NextDelete()(block); }
+void operator delete(void* block, std::size_t) noexcept { NextDelete()(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { NextDelete()(block); }
 
 using namespace comm_testing;
 

@@ -198,7 +198,7 @@ TEST_F(Port, AWriteTheDeviceDoesNotTakeTimesOut) {
     EXPECT_EQ(Write({0x1D, 0x23, 9}), WRITEPORT_RC_SUCCESS);
 }
 
-TEST_F(Port, PortListsComeFromTheSpooler) {
+TEST_F(Port, PortListsComeFromThePortMap) {
     VARIANT list;
     VariantInit(&list);
     LONG count = -1;

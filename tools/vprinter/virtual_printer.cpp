@@ -148,7 +148,7 @@ PrinterModel VirtualPrinter::Snapshot() const
 bool VirtualPrinter::WaitUntil(const std::function<bool(const PrinterModel&)>& pred, milliseconds timeout)
 {
     std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(lock, timeout, [&] { return pred(m_model); });
+    return m_changed.wait_for(lock, timeout, [&]() REQUIRES(m_mutex) { return pred(m_model); });
 }
 
 bool VirtualPrinter::WaitForDefineCompleted(uint8_t slot, milliseconds timeout)
@@ -159,7 +159,7 @@ bool VirtualPrinter::WaitForDefineCompleted(uint8_t slot, milliseconds timeout)
 bool VirtualPrinter::WaitUntilIdle(milliseconds timeout)
 {
     std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(lock, timeout, [&] {
+    return m_changed.wait_for(lock, timeout, [&]() REQUIRES(m_mutex) {
         return !m_running ||
                (m_transmit.empty() && !m_model.InsideCommand() && !m_model.NextDeadline());
     });
@@ -207,7 +207,7 @@ bool VirtualPrinter::Stalled() const
 bool VirtualPrinter::WaitForStall(milliseconds timeout)
 {
     std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(lock, timeout, [&] { return m_stallActive; });
+    return m_changed.wait_for(lock, timeout, [&]() REQUIRES(m_mutex) { return m_stallActive; });
 }
 
 void VirtualPrinter::PowerCycle()

@@ -8,6 +8,7 @@
 // own (the log callback runs there: it must not call back in).
 #include "printer_model.h"
 #include "pseudo_terminal.h"
+#include "thread_annotations.h"
 
 #include <atomic>
 #include <chrono>
@@ -116,9 +117,9 @@ private:
     void Serve();
     void StateChanged();
     void Wake();
-    void AppendGarbage(size_t count);  // m_mutex held
+    void AppendGarbage(size_t count) REQUIRES(m_mutex);
     /// Pacing rate now: the fixed rate, else the line's, else 0 (none).
-    uint32_t CurrentBaud() const;
+    uint32_t CurrentBaud() const REQUIRES(m_mutex);
 
     VirtualPrinterOptions m_options;
     PseudoTerminal m_terminal;
@@ -126,27 +127,27 @@ private:
     int m_wakeFd = -1;  ///< eventfd; written to wake the printer's thread
     std::thread m_thread;
 
-    mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
-    PrinterModel m_model;                 // guarded by m_mutex
-    bool m_stopRequested = false;         // guarded by m_mutex
-    bool m_running = false;               // guarded by m_mutex
-    bool m_hungUp = false;                // guarded by m_mutex
-    bool m_powerCycleRequested = false;   // guarded by m_mutex; done on the printer's thread
-    std::vector<uint8_t> m_transmit;      // guarded by m_mutex; bytes taken from the model, not yet written
+    mutable marquen::Mutex m_mutex;
+    std::condition_variable_any m_changed;
+    PrinterModel m_model GUARDED_BY(m_mutex);
+    bool m_stopRequested GUARDED_BY(m_mutex) = false;
+    bool m_running GUARDED_BY(m_mutex) = false;
+    bool m_hungUp GUARDED_BY(m_mutex) = false;
+    bool m_powerCycleRequested GUARDED_BY(m_mutex) = false;  // done on the printer's thread
+    std::vector<uint8_t> m_transmit GUARDED_BY(m_mutex);  // bytes taken from the model, not yet written
     // Stall: active while m_stallActive; ends at m_stallEnd unless forever.
-    bool m_stallActive = false;           // guarded by m_mutex
-    bool m_stallForever = false;          // guarded by m_mutex
-    Clock::time_point m_stallEnd{};       // guarded by m_mutex
-    std::optional<uint64_t> m_stallAtByte;  // guarded by m_mutex
-    std::optional<std::chrono::milliseconds> m_stallAtByteDuration;  // guarded by m_mutex
-    size_t m_garbageCount = 0;            // guarded by m_mutex
-    std::chrono::milliseconds m_garbageInterval{0};  // guarded by m_mutex
-    Clock::time_point m_nextGarbage{};    // guarded by m_mutex
-    uint32_t m_fixedBaud = 0;             // guarded by m_mutex
-    bool m_paceFromLine = false;          // guarded by m_mutex
-    std::mt19937 m_random;                // guarded by m_mutex
-    LineCounters m_counters;              // guarded by m_mutex
+    bool m_stallActive GUARDED_BY(m_mutex) = false;
+    bool m_stallForever GUARDED_BY(m_mutex) = false;
+    Clock::time_point m_stallEnd GUARDED_BY(m_mutex){};
+    std::optional<uint64_t> m_stallAtByte GUARDED_BY(m_mutex);
+    std::optional<std::chrono::milliseconds> m_stallAtByteDuration GUARDED_BY(m_mutex);
+    size_t m_garbageCount GUARDED_BY(m_mutex) = 0;
+    std::chrono::milliseconds m_garbageInterval GUARDED_BY(m_mutex){0};
+    Clock::time_point m_nextGarbage GUARDED_BY(m_mutex){};
+    uint32_t m_fixedBaud GUARDED_BY(m_mutex) = 0;
+    bool m_paceFromLine GUARDED_BY(m_mutex) = false;
+    std::mt19937 m_random GUARDED_BY(m_mutex);
+    LineCounters m_counters GUARDED_BY(m_mutex);
 };
 
 }  // namespace vprinter
