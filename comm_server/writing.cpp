@@ -127,6 +127,12 @@ LONG CCommunication::WriteSynchronously(SAFEARRAY* array, LONG length, LONG* plW
     LONG rc;
     HANDLE port = Comm_GethCommPortTX();
     OVERLAPPED* overlapped = Comm_GetOverlappedTX();
+    if (overlapped == nullptr) {
+        // The port library could not make its state: nothing can be written.
+        ReportPortFailure("writing to the port failed");
+        SafeArrayUnlock(array);
+        return WRITEPORT_RC_FAILED;
+    }
     DWORD written = 0;
     BOOL done;
     {

@@ -805,7 +805,8 @@ TEST_F(PagesTest, AbortFromTheViewStopsARunningDownload)
     EXPECT_TRUE(pages->Page(kCommunicationPageIndex)->IsEnabled());
     RunFor(500ms);
     EXPECT_EQ(printer.Snapshot().DefineCount(8), 0u);
-    EXPECT_TRUE(messages.shown.empty());
+    // The user is told the printer still waits for the rest of the logo.
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{printer_strings::kPrinterAwaitsLogoRest});
 }
 
 TEST_F(PagesTest, SetupChangesTheLogoAreaThroughTheDialog)

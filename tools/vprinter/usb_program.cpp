@@ -7,6 +7,7 @@
 #include <umockdev.h>
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -211,6 +212,9 @@ int RunUsbProgram(int argc, char** argv) {
         } else {
             pid_t child = fork();
             if (child == 0) {
+                // Should the testbed die (even by SIGKILL), the command must
+                // not live on in front of a printer that is gone.
+                prctl(PR_SET_PDEATHSIG, SIGTERM);
                 pthread_sigmask(SIG_UNBLOCK, &handled, nullptr);
                 std::vector<char*> childArgv;
                 for (auto& word : options.command) childArgv.push_back(word.data());
