@@ -221,8 +221,9 @@ void CDesktopApp::OpenRecentFile(int n)
     if (n < 0 || static_cast<size_t>(n) >= m_history.GetCount())
         return;
     const std::string path(m_history.GetHistoryFile(static_cast<size_t>(n)).utf8_str());
-    if (OpenDocumentFile(path) == nullptr) {
-        // The framework forgets an entry that does not open any more.
+    if (OpenDocumentFile(path) == nullptr && !(GetDocument() != nullptr && GetDocument()->OpenWasCancelled())) {
+        // The framework forgets an entry that does not open any more (one
+        // whose import the user cancelled still opens).
         m_history.RemoveFileFromHistory(static_cast<size_t>(n));
         SaveHistory();
         if (m_pFrame != nullptr)
