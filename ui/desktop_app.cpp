@@ -136,8 +136,15 @@ void CMessageQueueSource::Detach()
 
 CDesktopApp::CDesktopApp(IMessageBox& messageBox)
     : CMarquenApp(messageBox), m_strWaitDialogProgram("/proc/self/exe"),
-      m_history(app_settings::kRecentFileCount, command_table::RecentFileWxId(0))
+      m_history(app_settings::kRecentFileCount, command_table::RecentFileWxId(0)),
+      m_importQuestion([this]() -> wxWindow* {
+          // Over the main window once it shows; at start-up (a picture named
+          // on the command line) the dialog stands alone.
+          return m_pFrame != nullptr && m_pFrame->IsShown() ? m_pFrame : nullptr;
+      }),
+      m_importStore([this]() -> wxConfigBase& { return GetProfile(); }, [this] { WriteProfile(); })
 {
+    m_importQuestion.m_beforeShow = [this] { StopWaitThread(); };
 }
 
 CDesktopApp::~CDesktopApp()
@@ -180,6 +187,7 @@ bool CDesktopApp::CreateMainFrame(CMarquenDoc& doc)
     if (m_pFrame == nullptr)
         m_pFrame = new CMainFrame(*this);
     doc.AttachWindows(m_pFrame);
+    doc.AttachImportQuestion(&m_importQuestion, &m_importStore);
     m_pFrame->RefreshRecentFiles(m_history);
     return true;
 }
