@@ -107,11 +107,14 @@ CImportDlg::CImportDlg(wxWindow* parent, const ImportRequest& request, const Imp
     SetAccessibleName(m_pPreviewBitmap, "Preview of the dots");
 
     auto* top = new wxBoxSizer(wxVERTICAL);
-    top->Add(new wxStaticText(this, wxID_ANY,
-                              wxString::Format("%s (%s, %u x %u)", wxString::FromUTF8(request.path),
-                                               wxString::FromUTF8(std::string(ImageFormatName(request.format))),
-                                               m_preview.SourceWidth(), m_preview.SourceHeight())),
-             0, wxALL, 8);
+    // The file's name (the whole path in its tooltip), its format and size.
+    const wxString path = wxString::FromUTF8(request.path);
+    auto* heading = new wxStaticText(this, wxID_ANY,
+                                     wxString::Format("%s (%s, %u x %u)", path.AfterLast('/'),
+                                                      wxString::FromUTF8(std::string(ImageFormatName(request.format))),
+                                                      m_preview.SourceWidth(), m_preview.SourceHeight()));
+    heading->SetToolTip(path);
+    top->Add(heading, 0, wxALL, 8);
     top->Add(grid, 0, wxLEFT | wxRIGHT, 8);
     top->Add(m_pSize, 0, wxLEFT | wxRIGHT | wxTOP, 8);
     top->Add(m_pPreviewArea, 1, wxEXPAND | wxALL, 8);
