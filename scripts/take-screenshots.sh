@@ -45,9 +45,13 @@ if [ -z "$window" ]; then
 fi
 sleep 1
 import -window "$window" "$build/screenshots/import.png"
-xdotool key --window "$window" Escape
-sleep 1
-kill -TERM $pid 2>/dev/null || true
+# Keys sent to a window directly are ignored by the toolkit: focus it first.
+xdotool windowfocus --sync "$window" key Escape
 for _ in $(seq 100); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+if kill -0 $pid 2>/dev/null; then
+  echo "marquen did not end when its import dialog was cancelled" >&2
+  kill -KILL $pid
+  exit 1
+fi
 trap - EXIT
 wait $pid || true
