@@ -97,7 +97,13 @@ bool CMarquenApp::ProcessCommandLine()
     for (const std::string& argument : m_arguments) {
         if (argument.empty())
             continue;
-        return OpenDocumentFile(argument) != nullptr;
+        if (OpenDocumentFile(argument) != nullptr)
+            return true;
+        // A picture whose import the user cancelled is no failure: the
+        // program starts with an empty document.
+        if (m_pDocument == nullptr || !m_pDocument->OpenWasCancelled())
+            return false;
+        break;
     }
     OnFileNew();
     return true;

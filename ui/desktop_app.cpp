@@ -149,6 +149,9 @@ CDesktopApp::CDesktopApp(IMessageBox& messageBox)
 
 CDesktopApp::~CDesktopApp()
 {
+    // The document outlives this part of the object.
+    if (CMarquenDoc* doc = GetDocument())
+        doc->AttachImportQuestion(nullptr, nullptr);
     // The frame, the view and the pages refer to this object: they go first,
     // now, even when the frame was only marked for deletion at the next idle
     // time (a start-up that failed, or a loop that ended before that time).

@@ -197,6 +197,20 @@ TEST_F(StartupTest, CancellingTheImportOfTheOpenPictureKeepsItsNameAndState)
     app.GetDocument()->AttachImportQuestion(nullptr, nullptr);
 }
 
+TEST_F(StartupTest, APictureWhoseImportIsCancelledAtStartUpGivesAnEmptyDocument)
+{
+    std::filesystem::copy_file(std::filesystem::path(MARQUEN_TEST_DATA_DIR) / "ui/shop-logo.png", dir / "shop.png");
+    QueuedImportQuestion question;  // cancels
+    app.SetCommandLine({(dir / "shop.png").string()});
+    app.attachImportQuestion = &question;
+    ASSERT_TRUE(app.InitInstance());
+    EXPECT_EQ(question.asked, 1);
+    EXPECT_FALSE(app.IsInputLoaded());
+    EXPECT_EQ(app.GetDocument()->GetPathName(), "");
+    EXPECT_TRUE(messages.shown.empty());
+    app.GetDocument()->AttachImportQuestion(nullptr, nullptr);
+}
+
 TEST_F(StartupTest, PageChangesRebuildTheDisplayedOutput)
 {
     // Without a document there is nothing to update.
