@@ -389,11 +389,13 @@ TEST_F(PrinterCommandsTest, ASlowLineStillCarriesTheLogoWhenTheTransferReports10
 {
     // The terminal takes the whole logo at once, long before the line has
     // carried it; the printer answers Logo status only after the last byte.
+    // The read time-out (2 s) is well under either line time, and leaves the
+    // paced printer room on a loaded machine.
     StartPrinter({"--pace"});
     std::string logo = WriteBitmap(256, 128, "slow.bmp");  // 4100 bytes: 8.5 s at 4800, 4.3 s at 9600
     for (const char* baud : {"4800", "9600"}) {
         RunResult download =
-            Run({"download", logo, "--logo", "6", "--port", "COM7", "--baud", baud, "--read-timeout", "1000"});
+            Run({"download", logo, "--logo", "6", "--port", "COM7", "--baud", baud, "--read-timeout", "2000"});
         EXPECT_EQ(download.status, 0) << baud << ": " << download.err;
         EXPECT_NE(download.out.find("confirmed by the printer"), std::string::npos) << baud << ": " << download.out;
     }
