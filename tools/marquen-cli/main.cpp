@@ -62,6 +62,7 @@ void PrintUsage(std::ostream& stream)
               "Line options of the printer commands (defaults: the program's settings):\n"
               "  --port COMn|LPTn      the port; COMn names a node of the port map\n"
               "                        ($QUORLINK_PORT_MAP, or $XDG_CONFIG_HOME/quorlink/ports)\n"
+              "  --port tcp://HOST[:PORT]  a network printer's raw port (default 9100)\n"
               "  --baud N              4800, 9600, 19200, 38400, 57600 or 115200\n"
               "  --parity P            none, odd or even\n"
               "  --stop S              1, 1.5 or 2 stop bits\n"
