@@ -404,7 +404,9 @@ HRESULT CCommunication::PutLineProperty(LineProperty property, LONG value) {
             return S_OK;
     }
     *code = stored;
-    if (Comm_IsOpened())
+    // A network printer has no line to set: a put must not reconnect it
+    // (each attempt may wait the whole connect time-out).
+    if (Comm_IsOpened() && m_link->portKind.load() != kPortNetwork)
         ConnectionSetup();
     std::lock_guard shared(Shared().lock);
     Shared().lastPut[static_cast<int>(property)] = value;
