@@ -3,6 +3,7 @@
 // main frame, the view, the wait dialog's helper process, the recent-file list
 // and the toolkit's message boxes; and the hook of the Communication object's
 // message queue into the toolkit's event loop.
+#include "import_dialog.h"
 #include "marquen_app.h"
 #include "user_interface.h"
 
@@ -61,6 +62,8 @@ public:
     void OpenRecentFile(int n);
     /// Runs the About box.
     void ShowAbout() { OnAppAbout(); }
+    /// The import dialog's side of the document (tests drive its dialog).
+    CWxImportQuestion& ImportQuestion() { return m_importQuestion; }
     /// Start-up time measurement: set by ShowMainWindow.
     bool IsMainWindowShown() const { return m_bShown; }
 
@@ -81,4 +84,6 @@ private:
     wxFileHistory m_history;
     CMainFrame* m_pFrame = nullptr;
     bool m_bShown = false;
+    CWxImportQuestion m_importQuestion;
+    CProfileImportStore m_importStore;
 };

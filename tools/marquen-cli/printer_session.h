@@ -27,7 +27,7 @@ std::vector<OptionSpec> WithPrinterOptions(std::span<const OptionSpec> own);
 
 /// The line settings of the command line; unset ones come from the profile.
 struct LineOptions {
-    std::optional<int> interface;  ///< 0 serial, 1 parallel, 3 network
+    std::optional<int> interface;  ///< 0 serial, 1 parallel, 2 USB, 3 network
     std::optional<int> port;       ///< zero-based: COM1 is 0
     std::optional<std::string> host;  ///< network printer: its name or address
     std::optional<int> tcpPort;       ///< network printer: its TCP port
@@ -38,12 +38,19 @@ struct LineOptions {
     std::optional<int> version;
     std::optional<int> readTimeout;
     std::optional<int> writeTimeout;
+    /// --yes: the USB driver switch's questions are answered OK / Yes.
+    bool yes = false;
 };
+
+/// The "Interface" value of USB.
+inline constexpr int kInterfaceUsb = 2;
 /// Reads the printer options; UsageError for a value that is not one.
 LineOptions ParseLineOptions(const ParsedArguments& args);
 /// Reads a --port value into options: COMn, LPTn or tcp://HOST[:PORT]
 /// (port 9100 when none is given). UsageError when it is none of them.
 void ParsePortOption(const std::string& port, LineOptions& options);
+/// The options after --port (ParseLineOptions's second half).
+LineOptions FinishLineOptions(const ParsedArguments& args, LineOptions& options);
 
 class PrinterSession {
 public:
