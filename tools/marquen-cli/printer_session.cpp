@@ -95,7 +95,7 @@ void ParsePortOption(const std::string& port, LineOptions& options)
     if (name.size() > 3 && (name.starts_with("com") || name.starts_with("lpt")))
         number = ParseInteger(std::string_view(name).substr(3));
     if (!number || *number < 1 || *number > 256 || name[3] == '+' || name[3] == '-')
-        throw UsageError("--port takes a name COMn or LPTn (n from 1 to 256) or tcp://HOST[:PORT], not '" + port +
+        throw UsageError("--port takes a name COMn or LPTn (n from 1 to 256), USB or tcp://HOST[:PORT], not '" + port +
                          "'");
     options.interface = name.starts_with("com") ? 0 : 1;
     options.port = static_cast<int>(*number - 1);
