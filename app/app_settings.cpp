@@ -1,4 +1,4 @@
-// The ten settings in the user's profile, and the profile file itself.
+// The settings in the user's profile, and the profile file itself.
 #include "marquen_app.h"
 
 #include <wx/fileconf.h>
@@ -229,6 +229,8 @@ void CMarquenApp::LoadSettings()
     m_nReadTimeout = app_settings::kDefaultReadTimeout;
     m_nWriteTimeout = app_settings::kDefaultWriteTimeout;
     m_crBackground = app_settings::kDefaultBackground;
+    m_strHost.clear();
+    m_nTcpPort = app_settings::kDefaultTcpPort;
     // "Version" keeps the value it has: 0 unless something set it before.
 
     wxConfigBase& profile = GetProfile();
@@ -243,6 +245,11 @@ void CMarquenApp::LoadSettings()
     m_nWriteTimeout = ReadIntInRange(profile, app_settings::kWriteTimeout, m_nWriteTimeout, 1, INT_MAX);
     m_nVersion = ReadInt(profile, app_settings::kVersion, m_nVersion);
     m_crBackground = ReadColour(profile, app_settings::kBackgroundColor, m_crBackground);
+    // The network printer's address; profiles of before it have neither key.
+    wxString host;
+    if (profile.Read(wxString::FromUTF8(app_settings::kHost), &host))
+        m_strHost = host.Strip(wxString::both).utf8_string();
+    m_nTcpPort = ReadIntInRange(profile, app_settings::kTcpPort, m_nTcpPort, 1, 65535);
     profile.SetPath(wxString::FromUTF8("/"));
 }
 
@@ -260,6 +267,8 @@ bool CMarquenApp::SaveSettings()
     WriteInt(profile, app_settings::kWriteTimeout, m_nWriteTimeout);
     WriteInt(profile, app_settings::kVersion, m_nVersion);
     WriteInt(profile, app_settings::kBackgroundColor, static_cast<long>(m_crBackground));
+    profile.Write(wxString::FromUTF8(app_settings::kHost), wxString::FromUTF8(m_strHost));
+    WriteInt(profile, app_settings::kTcpPort, m_nTcpPort);
     profile.SetPath(wxString::FromUTF8("/"));
 
     bool written = WriteProfile();

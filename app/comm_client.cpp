@@ -7,12 +7,19 @@
 
 namespace {
 
-// Interface values of the "Communication" page.
-constexpr int kInterfaceSerial = 0;
-constexpr int kInterfaceParallel = 1;
-constexpr int kInterfaceUsb = 2;
+using app_settings::kInterfaceNetwork;
+using app_settings::kInterfaceParallel;
+using app_settings::kInterfaceSerial;
+using app_settings::kInterfaceUsb;
 
 }  // namespace
+
+std::string NetworkPortName(const std::string& host, int port)
+{
+    // An IPv6 address keeps its colons apart from the port's in brackets.
+    const bool bracket = host.find(':') != std::string::npos && !host.starts_with("[");
+    return "TCP:" + (bracket ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
 
 std::string ComErrorText(const _com_error& error)
 {
@@ -114,6 +121,14 @@ void CMarquenApp::ApplySettingsAndOpenPort()
     case kInterfaceUsb:
         if (!ConnectUsbPrinter(portName))
             return;
+        break;
+    case kInterfaceNetwork:
+        if (m_strHost.empty()) {
+            // No address yet: nothing to connect to, and no port stays open.
+            RefreshStatusLine();
+            return;
+        }
+        portName = NetworkPortName(m_strHost, m_nTcpPort);
         break;
     default:
         // Only an edited profile holds another interface; it names no port.

@@ -42,6 +42,9 @@ inline constexpr const char* kReadTimeout = "ReadTimeout";
 inline constexpr const char* kWriteTimeout = "WriteTimeout";
 inline constexpr const char* kVersion = "Version";
 inline constexpr const char* kBackgroundColor = "Backgound color";
+/// The network printer's address ("Interface" 3): a text and an integer.
+inline constexpr const char* kHost = "Host";
+inline constexpr const char* kTcpPort = "TCP port";
 /// Entries of the recent-file list kept in the profile.
 inline constexpr int kRecentFileCount = 4;
 
@@ -54,6 +57,12 @@ inline constexpr int kDefaultFlowControl = 1;     ///< DTR/DSR
 inline constexpr int kDefaultReadTimeout = 20000;  ///< milliseconds
 inline constexpr int kDefaultWriteTimeout = 5000;  ///< milliseconds
 inline constexpr uint32_t kDefaultBackground = 0xFF0000;  ///< blue, as 0x00BBGGRR
+inline constexpr int kDefaultTcpPort = 9100;      ///< the raw printing port
+/// "Interface" values: the page's radio buttons in order.
+inline constexpr int kInterfaceSerial = 0;
+inline constexpr int kInterfaceParallel = 1;
+inline constexpr int kInterfaceUsb = 2;
+inline constexpr int kInterfaceNetwork = 3;
 
 /// The user's profile file: $XDG_CONFIG_HOME/Marquen.conf, or
 /// ~/.config/Marquen.conf when that variable is unset or not absolute.
@@ -91,6 +100,10 @@ inline constexpr const char* kDriverInformationFile = "/USB Driver/vantrex.inf";
 /// The message shown for a COM error that ended a command: the system's text
 /// of its HRESULT and the code.
 std::string ComErrorText(const _com_error& error);
+
+/// The communication object's port name of a network printer:
+/// "TCP:HOST:PORT" (an IPv6 address in brackets).
+std::string NetworkPortName(const std::string& host, int port);
 
 class CMarquenApp : public IStatusLine, public ICommViewLocator {
 public:
@@ -220,6 +233,8 @@ public:
     int m_nFlowControl = app_settings::kDefaultFlowControl;    ///< "Flow control"
     int m_nReadTimeout = app_settings::kDefaultReadTimeout;    ///< "ReadTimeout"
     int m_nWriteTimeout = app_settings::kDefaultWriteTimeout;  ///< "WriteTimeout"
+    std::string m_strHost;                                     ///< "Host" (network printer)
+    int m_nTcpPort = app_settings::kDefaultTcpPort;            ///< "TCP port"
     /// Upload buffer: expected size, bytes received and the bytes; -1, -1 and
     /// none while no upload is in progress.
     int m_nUploadSize = -1;

@@ -35,6 +35,7 @@ using marquen::window::WM_TIMER;
 constexpr int kPortSerial = 0;
 constexpr int kPortUsb = 1;
 constexpr int kPortParallel = 2;
+constexpr int kPortNetwork = 3;  ///< a raw TCP port ("TCP:HOST[:PORT]")
 
 /// Settings read by the threads while the caller may change them.
 struct LinkState {

@@ -46,6 +46,12 @@ extern const InterfaceDescription kCommunicationDispatch;
 /// Whether a port name is a USB one ("USB" first, in any case).
 bool PortNameIsUsb(const std::wstring& name);
 
+/// A network printer's address from a port name "TCP:HOST:PORT" or
+/// "TCP:HOST" (port 9100); "TCP" in any case, an IPv6 address in brackets.
+/// False when the name is not of that shape (no host, a port that is not a
+/// number from 1 to 65535).
+bool ParseNetworkPortName(const std::string& name, std::string& host, int& port);
+
 /// A timer period as the window layer takes it, for any PeriodOfOnComm.
 inline UINT TimerPeriod(LONG period) {
     using marquen::window::USER_TIMER_MINIMUM;
@@ -124,6 +130,9 @@ private:
     bool IsOpenedAndConnected() const;
     HRESULT PutLineProperty(LineProperty property, LONG value);
     HANDLE AbortEventHandle() const { return m_abortEvent.load(); }
+    /// A network printer that closed its connection is connected anew before
+    /// the next command goes out (network_link.cpp). No-op for other kinds.
+    void ReconnectDroppedNetworkPort() EXCLUDES(m_apiLock);
 
     // Writing (writing.cpp).
     LONG WriteSynchronously(SAFEARRAY* array, LONG length, LONG* plWritten, HRESULT& hr);
@@ -166,6 +175,8 @@ private:
     std::wstring m_portName GUARDED_BY(m_apiLock);
     int m_serialIndex GUARDED_BY(m_apiLock) = 0;
     int m_parallelIndex GUARDED_BY(m_apiLock) = 0;
+    std::string m_networkHost GUARDED_BY(m_apiLock);
+    int m_networkPort GUARDED_BY(m_apiLock) = 9100;
     int m_realTimeFlag GUARDED_BY(m_apiLock) = 0;
     int m_usbDevice GUARDED_BY(m_apiLock) = 0;
     /// The two values Comm_UpdateConnection may update.

@@ -129,6 +129,13 @@ HRESULT CCommunication::OpenPort(BSTR sPortName, LONG* pRC) noexcept {
             m_serialIndex = number - 1;
         } else if (StartsWithNoCase(name, "USB")) {
             m_link->portKind = kPortUsb;
+        } else if (StartsWithNoCase(name, "TCP:")) {
+            m_link->portKind = kPortNetwork;
+            if (!ParseNetworkPortName(name, m_networkHost, m_networkPort)) {
+                ReportPortFailure("not a printer address: ", name);
+                FailOpen();
+                return S_OK;
+            }
         } else if (StartsWithNoCase(name, "LPT")) {
             m_link->portKind = kPortParallel;
             int number = 0;
@@ -201,6 +208,20 @@ bool CCommunication::ConnectionSetup() {
         }
         if (verdict == FUNDAPORT_CONNECTION_REBUILD || verdict == FUNDAPORT_CONNECTION_SET)
             Comm_UpdateConnection(0, index, baud, parity, handshake, dataBits, stopBits);
+    } else if (kind == kPortNetwork) {
+        // No line settings apply: a property put finds the connection
+        // unchanged and leaves it alone.
+        if (!Comm_IsOpened())
+            Comm_OpenSetup(nullptr, FUNDAPORT_KIND_NETWORK, 1);
+        Comm_SetNetworkAddress(m_networkHost.c_str(), m_networkPort);
+        unsigned verdict = Comm_IsConnectionValid(0, kConnectionOption, 0, 0, 0, 0, 0);
+        if (verdict == FUNDAPORT_CONNECTION_REBUILD && Comm_IsConnected()) {
+            SetEvent(abort);
+            Comm_BreakDownCommPort();
+        }
+        int unused = 0;
+        if (verdict == FUNDAPORT_CONNECTION_REBUILD || verdict == FUNDAPORT_CONNECTION_SET)
+            Comm_UpdateConnection(0, 0, unused, unused, unused, unused, unused);
     } else if (kind == kPortUsb) {
         m_usbDevice = 0;
         const bool wasOpened = Comm_IsOpened() != 0;
@@ -383,7 +404,9 @@ HRESULT CCommunication::PutLineProperty(LineProperty property, LONG value) {
             return S_OK;
     }
     *code = stored;
-    if (Comm_IsOpened())
+    // A network printer has no line to set: a put must not reconnect it
+    // (each attempt may wait the whole connect time-out).
+    if (Comm_IsOpened() && m_link->portKind.load() != kPortNetwork)
         ConnectionSetup();
     std::lock_guard shared(Shared().lock);
     Shared().lastPut[static_cast<int>(property)] = value;

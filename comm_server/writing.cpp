@@ -90,6 +90,9 @@ HRESULT CCommunication::WritePort(SAFEARRAY** pBuffer, LONG lLength, LONG* plWri
         if (lPacketSize > 0)
             return StartTransfer(array, lLength, lPacketSize, pRC);
 
+        // Every command begins with a synchronous write; a transfer in
+        // packets never reconnects, so a printer gone mid-transfer fails it.
+        ReconnectDroppedNetworkPort();
         ResetEvent(abort);
         HRESULT hr = S_OK;
         // PortLock is held for at most one synchronous write (1 s) or one

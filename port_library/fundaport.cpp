@@ -15,6 +15,7 @@
 #include "kernel/sync.h"
 #include "parallel_port.h"
 #include "serial_port.h"
+#include "tcp_port.h"
 #include "thread_annotations.h"
 #include "usb_port.h"
 
@@ -33,6 +34,11 @@ struct PortState {
     int index GUARDED_BY(lock) = -1;
     fundaport::LineSettings line GUARDED_BY(lock);
     bool readable GUARDED_BY(lock) = false;
+    // The network kind: the address wanted, and the one of the open device.
+    std::string host GUARDED_BY(lock);
+    int tcpPort GUARDED_BY(lock) = fundaport::kDefaultTcpPort;
+    std::string connectedHost GUARDED_BY(lock);
+    int connectedTcpPort GUARDED_BY(lock) = 0;
     // Handed out to callers and so kept, with their events, for the life of
     // the process: a caller may still wait on them after a clean-up.
     OVERLAPPED transmit;
@@ -51,6 +57,8 @@ struct PortState {
         connected = false;
         index = -1;
         readable = false;
+        connectedHost.clear();
+        connectedTcpPort = 0;
         return taken;
     }
 };
@@ -97,7 +105,7 @@ int OpenSetup(HWND hWnd, int nPortKind, int /*nSetupVersion*/) {
     PortState& state = State();
     std::lock_guard guard(state.lock);
     if (state.opened || (nPortKind != FUNDAPORT_KIND_SERIAL && nPortKind != FUNDAPORT_KIND_USB &&
-                         nPortKind != FUNDAPORT_KIND_PARALLEL)) {
+                         nPortKind != FUNDAPORT_KIND_PARALLEL && nPortKind != FUNDAPORT_KIND_NETWORK)) {
         SetLastError(state.opened ? ERROR_ALREADY_EXISTS : ERROR_INVALID_PARAMETER);
         return 0;
     }
@@ -106,6 +114,19 @@ int OpenSetup(HWND hWnd, int nPortKind, int /*nSetupVersion*/) {
     state.window = hWnd;
     if (nPortKind == FUNDAPORT_KIND_USB)
         fundaport::UsbSetup(hWnd);
+    return 1;
+}
+
+int SetNetworkAddress(const char* szHost, int nPort) {
+    if (szHost == nullptr || szHost[0] == '\0' || nPort < 1 || nPort > 65535) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::string host(szHost);
+    PortState& state = State();
+    std::lock_guard guard(state.lock);
+    state.host = std::move(host);
+    state.tcpPort = nPort;
     return 1;
 }
 
@@ -129,6 +150,16 @@ unsigned IsConnectionValid(int nArg1, int nArg2, int nArg3, int nArg4, int nArg5
             return FUNDAPORT_CONNECTION_REFUSED;
         }
         break;
+    case FUNDAPORT_KIND_NETWORK:
+        if (nArg2 != FUNDAPORT_OPTION_OVERLAPPED || state.host.empty()) {
+            return FUNDAPORT_CONNECTION_REFUSED;
+        }
+        if (state.device == nullptr || !state.connected) {
+            return FUNDAPORT_CONNECTION_SET;
+        }
+        return state.host == state.connectedHost && state.tcpPort == state.connectedTcpPort && IsLive(state.device)
+                   ? FUNDAPORT_CONNECTION_UNCHANGED
+                   : FUNDAPORT_CONNECTION_REBUILD;
     case FUNDAPORT_KIND_USB:
         // USB: (option, device, use-interrupt-output flag, 0, 0, 0, 0).
         return fundaport::UsbConnectionVerdict(nArg1, nArg2, nArg3);
@@ -146,6 +177,8 @@ int UpdateConnection(int nArg1, int nArg2, int& nArg3, int& nArg4, int& nArg5, i
     PortState& state = State();
     int kind;
     HANDLE previous;
+    std::string host;
+    int tcpPort = 0;
     {
         std::lock_guard guard(state.lock);
         if (!state.opened) {
@@ -153,6 +186,8 @@ int UpdateConnection(int nArg1, int nArg2, int& nArg3, int& nArg4, int& nArg5, i
             return 0;
         }
         kind = state.kind;
+        host = state.host;
+        tcpPort = state.tcpPort;
         previous = kind == FUNDAPORT_KIND_USB ? nullptr : state.TakeDevice();
     }
     if (kind == FUNDAPORT_KIND_USB) {
@@ -166,15 +201,23 @@ int UpdateConnection(int nArg1, int nArg2, int& nArg3, int& nArg4, int& nArg5, i
     const fundaport::LineSettings line{nArg3, nArg4, nArg5, nArg6, nArg7};
     HANDLE device = nullptr;
     bool readable = false;
-    if (index < 0 || (kind == FUNDAPORT_KIND_SERIAL && !fundaport::IsValid(line))) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    device = kind == FUNDAPORT_KIND_SERIAL ? fundaport::OpenSerialPort(index, line)
-                                           : fundaport::OpenParallelPort(index, &readable);
-    if (device == nullptr) {
-        ReportOpenFailure(kind, index);
-        return 0;
+    if (kind == FUNDAPORT_KIND_NETWORK) {
+        // Reports its own failures: they name the address, not an index.
+        device = fundaport::OpenTcpPort(host, tcpPort);
+        if (device == nullptr)
+            return 0;
+        readable = true;
+    } else {
+        if (index < 0 || (kind == FUNDAPORT_KIND_SERIAL && !fundaport::IsValid(line))) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        device = kind == FUNDAPORT_KIND_SERIAL ? fundaport::OpenSerialPort(index, line)
+                                               : fundaport::OpenParallelPort(index, &readable);
+        if (device == nullptr) {
+            ReportOpenFailure(kind, index);
+            return 0;
+        }
     }
     HANDLE stale = nullptr;
     {
@@ -187,6 +230,8 @@ int UpdateConnection(int nArg1, int nArg2, int& nArg3, int& nArg4, int& nArg5, i
             state.index = index;
             state.line = line;
             state.readable = readable;
+            state.connectedHost = host;
+            state.connectedTcpPort = tcpPort;
         }
     }
     CloseDevice(stale);
@@ -341,6 +386,10 @@ extern "C" {
 
 int Comm_OpenSetup(HWND hWnd, int nPortKind, int nSetupVersion) noexcept {
     return GuardEntry("Comm_OpenSetup", 0, [&] { return OpenSetup(hWnd, nPortKind, nSetupVersion); });
+}
+
+int Comm_SetNetworkAddress(const char* szHost, int nPort) noexcept {
+    return GuardEntry("Comm_SetNetworkAddress", 0, [&] { return SetNetworkAddress(szHost, nPort); });
 }
 
 unsigned Comm_IsConnectionValid(int nArg1, int nArg2, int nArg3, int nArg4, int nArg5, int nArg6,

@@ -32,6 +32,15 @@
 //   stop bits 0 one, 1 one and a half (sent as two: Linux has no 1.5), 2 two
 // Serial index n is the port COM(n+1), parallel index n the port LPT(n+1),
 // both through the port map (devices/port_map.h).
+//
+// A network printer (kind 3) is reached at the address last given to
+// Comm_SetNetworkAddress; it has no line settings. Its set-up calls take
+// (0, option, 0, 0, 0, 0, 0) and (0, 0, five values not used), and
+// Comm_UpdateConnection connects, waiting at most 5 s for the printer to
+// answer. A connection the printer closed reads as a hang-up: the device is
+// no longer present, Comm_IsConnectionValid asks for a rebuild, and the next
+// set-up connects anew. The connection has TCP keep-alive on, so a printer
+// that vanishes without closing is noticed too.
 #include "kernel/device_io.h"
 #include "win_types.h"
 
@@ -39,6 +48,9 @@
 constexpr int FUNDAPORT_KIND_SERIAL = 0;
 constexpr int FUNDAPORT_KIND_USB = 1;
 constexpr int FUNDAPORT_KIND_PARALLEL = 2;
+/// A network printer's raw TCP port, at the address of
+/// Comm_SetNetworkAddress.
+constexpr int FUNDAPORT_KIND_NETWORK = 3;
 
 /// The connection option (second argument of Comm_IsConnectionValid for
 /// serial and parallel ports, first for USB): the caller drives the port
@@ -67,12 +79,21 @@ extern "C" {
 /// unknown kind.
 int Comm_OpenSetup(HWND hWnd, int nPortKind, int nSetupVersion) noexcept;
 
+/// Sets the address the network kind connects to: `szHost` (a name or a
+/// numeric address, UTF-8, not kept by the library) and `nPort` (1 to
+/// 65535). Takes effect at the next Comm_UpdateConnection; a connection to
+/// another address is reported by Comm_IsConnectionValid as to be rebuilt.
+/// 1 on success; 0 with ERROR_INVALID_PARAMETER for an empty or null host or
+/// a port out of range (the address is then left as it was).
+int Comm_SetNetworkAddress(const char* szHost, int nPort) noexcept;
+
 /// Compares the wanted connection with the current one; returns one of the
 /// FUNDAPORT_CONNECTION_ values. Serial: (index, option, baud, parity,
 /// handshake, data bits, stop bits). Parallel: (index, option, 0, 0, 0, 0, 0).
 /// USB: (option, device, use-interrupt-output flag, 0, 0, 0, 0): UNCHANGED
 /// when connected to that device with that choice and nothing needs a
 /// reconnection, else REBUILD (go on with Comm_UpdateConnection).
+/// Network: (0, option, 0, 0, 0, 0, 0).
 unsigned Comm_IsConnectionValid(int nArg1, int nArg2, int nArg3, int nArg4, int nArg5, int nArg6,
                                 int nArg7) noexcept;
 
@@ -88,7 +109,10 @@ unsigned Comm_IsConnectionValid(int nArg1, int nArg2, int nArg3, int nArg4, int 
 /// for USB ERROR_MOD_NOT_FOUND / ERROR_PROC_NOT_FOUND when the transport
 /// cannot be loaded, else its driver status). The serial and parallel
 /// values are passed by reference as the contract has it and left as they
-/// are.
+/// are. Network: (0, 0, five values not used); blocks at most the 5 s
+/// connect time-out (plus the name look-up); a name that does not resolve
+/// gives ERROR_NOT_FOUND, a printer that does not answer ERROR_TIMEOUT,
+/// each with a diagnostic naming the address.
 int Comm_UpdateConnection(int nArg1, int nArg2, int& nArg3, int& nArg4, int& nArg5, int& nArg6,
                           int& nArg7) noexcept;
 

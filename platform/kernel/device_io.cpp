@@ -13,6 +13,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/stat.h>
@@ -102,8 +103,8 @@ ssize_t WriteWithoutSigpipe(int fd, const void* data, size_t length) {
 
 class DeviceObject final : public Object {
 public:
-    DeviceObject(int fd, int wakeFd, bool mayRaiseSigpipe)
-        : m_fd(fd), m_wakeFd(wakeFd), m_mayRaiseSigpipe(mayRaiseSigpipe) {}
+    DeviceObject(int fd, int wakeFd, bool mayRaiseSigpipe, bool isSocket)
+        : m_fd(fd), m_wakeFd(wakeFd), m_mayRaiseSigpipe(mayRaiseSigpipe), m_isSocket(isSocket) {}
     ~DeviceObject() override { Shutdown(); }
 
     void OnClose() override { Shutdown(); }
@@ -226,7 +227,11 @@ private:
     }
 
     DWORD HangUpStatus(int error) {
-        if (error == EIO || error == ENXIO || error == ENODEV) {
+        // A socket's peer that reset the connection, or stopped answering
+        // the keep-alive probes, has gone as a pulled cable has.
+        const bool socketGone = m_isSocket && (error == ECONNRESET || error == EPIPE || error == ETIMEDOUT ||
+                                               error == EHOSTUNREACH || error == ENETUNREACH);
+        if (error == EIO || error == ENXIO || error == ENODEV || socketGone) {
             m_hungUp = true;
             return ERROR_DEVICE_NOT_CONNECTED;
         }
@@ -260,7 +265,11 @@ private:
             const uint8_t* from = operation.buffer + operation.done;
             size_t left = operation.length - operation.done;
             ssize_t result;
-            if (m_mayRaiseSigpipe) {
+            if (m_isSocket) {
+                do {
+                    result = ::send(m_fd, from, left, MSG_NOSIGNAL);
+                } while (result < 0 && errno == EINTR);
+            } else if (m_mayRaiseSigpipe) {
                 result = WriteWithoutSigpipe(m_fd, from, left);
             } else {
                 do {
@@ -420,6 +429,7 @@ private:
     const int m_fd;
     const int m_wakeFd;
     const bool m_mayRaiseSigpipe;
+    const bool m_isSocket;  // written with send(MSG_NOSIGNAL): no SIGPIPE to catch
     std::mutex m_lock;
     std::condition_variable m_completed;  // any operation of this device completed
     // All GUARDED_BY(m_lock).
@@ -469,8 +479,9 @@ HANDLE CreateDeviceHandle(int fd) {
         SetLastErrorFromErrno(error);
         return nullptr;
     }
-    bool mayRaiseSigpipe = S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode);
-    return InsertHandle(std::make_shared<DeviceObject>(fd, wakeFd, mayRaiseSigpipe));
+    bool isSocket = S_ISSOCK(info.st_mode);
+    bool mayRaiseSigpipe = S_ISFIFO(info.st_mode) || isSocket;
+    return InsertHandle(std::make_shared<DeviceObject>(fd, wakeFd, mayRaiseSigpipe, isSocket));
 }
 
 int DeviceHandleDescriptor(HANDLE device) {

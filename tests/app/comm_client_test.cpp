@@ -159,6 +159,28 @@ TEST_F(CommClientTest, UsbAndUnknownInterfacesOpenNothing)
     }
 }
 
+TEST_F(CommClientTest, ANetworkPrinterIsOpenedByItsAddress)
+{
+    ASSERT_TRUE(app.CreateCommunication());
+    app.m_nInterface = 3;
+    app.m_strHost = "till-2.example";
+    app.m_nTcpPort = 9101;
+    comm.ClearRecords();
+    app.ConnectPrinter();
+    ASSERT_FALSE(comm.calls.empty());
+    EXPECT_EQ(comm.calls.back(), "OpenPort TCP:till-2.example:9101");
+    app.m_strHost = "fd00::12";
+    app.ConnectPrinter();
+    EXPECT_EQ(comm.calls.back(), "OpenPort TCP:[fd00::12]:9101");
+    // No address yet: nothing is opened.
+    app.m_strHost.clear();
+    comm.ClearRecords();
+    app.ConnectPrinter();
+    for (const std::string& call : comm.calls)
+        EXPECT_NE(call.rfind("OpenPort", 0), 0u) << call;
+    EXPECT_TRUE(messages.shown.empty());
+}
+
 TEST_F(CommClientTest, TheStatusLineFollowsTheConnection)
 {
     ASSERT_TRUE(app.InitInstance());

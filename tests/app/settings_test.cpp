@@ -12,9 +12,9 @@ class SettingsTest : public AppFixture {};
 
 const std::vector<std::string> kKeyOrder = {"Interface",   "Port",         "Baud rate", "Parity",
                                             "Stop",        "Flow control", "ReadTimeout", "WriteTimeout",
-                                            "Version",     "Backgound color"};
+                                            "Version",     "Backgound color", "Host",      "TCP port"};
 
-TEST_F(SettingsTest, FirstRunUsesTheDefaultsAndExitWritesAllTenKeysInOrder)
+TEST_F(SettingsTest, FirstRunUsesTheDefaultsAndExitWritesEveryKeyInOrder)
 {
     // Scribble over every field: the start-up must bring the defaults back.
     app.m_nInterface = 2;
@@ -26,6 +26,8 @@ TEST_F(SettingsTest, FirstRunUsesTheDefaultsAndExitWritesAllTenKeysInOrder)
     app.m_nReadTimeout = 1;
     app.m_nWriteTimeout = 1;
     app.m_crBackground = 0x123456;
+    app.m_strHost = "left over";
+    app.m_nTcpPort = 1;
     ASSERT_FALSE(std::filesystem::exists(app.GetProfilePath()));
 
     ASSERT_TRUE(app.InitInstance());
@@ -39,6 +41,8 @@ TEST_F(SettingsTest, FirstRunUsesTheDefaultsAndExitWritesAllTenKeysInOrder)
     EXPECT_EQ(app.m_nWriteTimeout, 5000);
     EXPECT_EQ(app.m_nVersion, 0);
     EXPECT_EQ(app.m_crBackground, 0xFF0000u);  // blue
+    EXPECT_EQ(app.m_strHost, "");
+    EXPECT_EQ(app.m_nTcpPort, 9100);
 
     EXPECT_EQ(app.ExitInstance(), 3);
     auto entries = ReadSection(app.GetProfilePath());
@@ -102,6 +106,29 @@ TEST_F(SettingsTest, KeysThatHoldNoUsableIntegerKeepTheirDefaults)
     EXPECT_EQ(app.m_nReadTimeout, 20000);
     EXPECT_EQ(app.m_nVersion, -1);  // values are not range-tested
     EXPECT_EQ(app.m_crBackground, 0xFFFFFFFFu);
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(SettingsTest, TheNetworkPrintersAddressIsReadAndAnOlderProfileKeepsWorking)
+{
+    const std::string network = "[Settings]\nInterface=3\nHost= till-4.shop.example \nTCP\\ port=9101\n";
+    testing_support::WriteFileBytes(dir / "network.conf", std::vector<uint8_t>(network.begin(), network.end()));
+    app.SetProfilePath((dir / "network.conf").string());
+    app.LoadSettings();
+    EXPECT_EQ(app.m_nInterface, 3);
+    EXPECT_EQ(app.m_strHost, "till-4.shop.example");
+    EXPECT_EQ(app.m_nTcpPort, 9101);
+
+    // No such keys (a profile of before), or a port that is none: the defaults.
+    const std::string older = "[Settings]\nInterface=0\nPort=2\nTCP\\ port=65536\n";
+    testing_support::WriteFileBytes(dir / "older.conf", std::vector<uint8_t>(older.begin(), older.end()));
+    RecordingApp reader(messages, windows);
+    reader.SetProfilePath((dir / "older.conf").string());
+    reader.LoadSettings();
+    EXPECT_EQ(reader.m_nInterface, 0);
+    EXPECT_EQ(reader.m_nPort, 2);
+    EXPECT_EQ(reader.m_strHost, "");
+    EXPECT_EQ(reader.m_nTcpPort, 9100);
     EXPECT_TRUE(messages.shown.empty());
 }
 
@@ -204,7 +231,7 @@ TEST_F(SettingsTest, SavingKeepsTheProfilesOtherEntries)
     EXPECT_NE(after.find("Acrobat\\ Web\\ site=https://example.invalid/reader\n"), std::string::npos) << after;
     EXPECT_NE(after.find("[Recent File List]\nFile1=/pictures/shop.bmp\n"), std::string::npos) << after;
     EXPECT_NE(after.find("Port=4\n"), std::string::npos) << after;
-    EXPECT_EQ(ReadSection(app.GetProfilePath()).size(), 11u);
+    EXPECT_EQ(ReadSection(app.GetProfilePath()).size(), 13u);
     // Only the profile itself is left in its folder.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "config"), {}), 1);
 }

@@ -16,7 +16,7 @@ const std::set<std::string> kContract = {
     "Comm_SetConnect",       "Comm_IsOpened",          "Comm_IsConnected",      "Comm_BreakDownCommPort",
     "Comm_CloseCleanuo",     "Comm_GethCommPortTX",    "Comm_GethCommPortRX",   "Comm_GetOverlappedTX",
     "Comm_GetOverlappedRX",  "Comm_WritePort",         "Comm_ReadPort",         "Comm_IsDevicePresent",
-    "Comm_IsBidirectional",
+    "Comm_IsBidirectional",  "Comm_SetNetworkAddress",
 };
 
 // The names of the defined symbols in the library's dynamic symbol table.

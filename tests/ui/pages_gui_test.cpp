@@ -33,6 +33,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <functional>
 #include <optional>
 #include <set>
@@ -617,6 +618,74 @@ TEST_F(PagesTest, CommunicationPageWritesTheSettingsAndReconnects)
     EXPECT_TRUE(messages.shown.empty());
     Click(2, IDC_RS232);
     Screenshot(kCommunicationPageIndex, "page-communication.png");
+}
+
+TEST_F(PagesTest, NetworkStoresAndAppliesHostAndPortWhenAnEditIsLeft)
+{
+    Start(false);
+    auto* host = Find<wxTextCtrl>(2, IDC_HOST);
+    auto* port = Find<wxTextCtrl>(2, IDC_TCP_PORT);
+    EXPECT_EQ(GetAccessibleName(host), "Host");
+    EXPECT_EQ(GetAccessibleName(port), "TCP port");
+    EXPECT_FALSE(host->IsShown());
+    EXPECT_EQ(port->GetValue(), "9100");
+
+    Click(2, IDC_NETWORK);
+    EXPECT_EQ(app->m_nInterface, 3);
+    EXPECT_TRUE(host->IsShown());
+    EXPECT_TRUE(port->IsShown());
+    for (int id : {IDC_PORT_LABEL, IDC_SERIAL_PORT, IDC_BAUD_RATE, IDC_PARALLEL_PORT})
+        EXPECT_FALSE(pages->Page(2)->FindWindow(id)->IsShown()) << id;
+
+    // Typing applies nothing; Enter applies and reconnects once.
+    comm.ClearRecords();
+    const int connects = app->connects;
+    host->SetFocus();
+    host->SetValue("printer-7.example");
+    RunFor(50ms);
+    EXPECT_EQ(app->connects, connects);
+    wxCommandEvent enter(wxEVT_TEXT_ENTER, IDC_HOST);
+    enter.SetEventObject(host);
+    host->GetEventHandler()->ProcessEvent(enter);
+    EXPECT_EQ(app->m_strHost, "printer-7.example");
+    EXPECT_EQ(app->connects, connects + 1);
+    EXPECT_NE(std::find(comm.calls.begin(), comm.calls.end(), "OpenPort TCP:printer-7.example:9100"),
+              comm.calls.end());
+
+    // Leaving the port edit applies it; leaving it unchanged does nothing.
+    port->SetFocus();
+    RunFor(50ms);
+    port->SetValue("9101");
+    RunFor(50ms);
+    EXPECT_EQ(app->connects, connects + 1);
+    host->SetFocus();
+    RunFor(200ms);
+    EXPECT_EQ(app->m_nTcpPort, 9101);
+    EXPECT_EQ(app->connects, connects + 2);
+    port->SetFocus();
+    RunFor(50ms);
+    host->SetFocus();
+    RunFor(200ms);
+    EXPECT_EQ(app->connects, connects + 2);
+
+    // A port that is no port is put back.
+    port->SetValue("70000");
+    wxCommandEvent enterPort(wxEVT_TEXT_ENTER, IDC_TCP_PORT);
+    enterPort.SetEventObject(port);
+    port->GetEventHandler()->ProcessEvent(enterPort);
+    EXPECT_EQ(port->GetValue(), "9101");
+    EXPECT_EQ(app->m_nTcpPort, 9101);
+
+    // Written to the profile, and shown again next time.
+    ASSERT_TRUE(app->SaveSettings());
+    std::ifstream profile(dir / "config/Marquen.conf");
+    std::string text((std::istreambuf_iterator<char>(profile)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("Interface=3"), std::string::npos) << text;
+    EXPECT_NE(text.find("Host=printer-7.example"), std::string::npos) << text;
+    EXPECT_NE(text.find("9101"), std::string::npos) << text;
+    Click(2, IDC_RS232);
+    EXPECT_EQ(app->m_nInterface, 0);
+    EXPECT_FALSE(host->IsShown());
 }
 
 TEST_F(PagesTest, StoredSettingsAreShownAtCreation)

@@ -1,5 +1,7 @@
 #include "console_ui.h"
 
+#include <iostream>
+#include <unistd.h>
 
 namespace cli {
 
@@ -20,7 +22,8 @@ MessageAnswer ConsoleMessageBox::ShowMessage(const std::string& text, MessageBut
     }
 }
 
-ConsolePageControls::ConsolePageControls(std::ostream& err) : m_err(err)
+ConsolePageControls::ConsolePageControls(std::ostream& err)
+    : m_err(err), m_progressInPlace(&err == &std::cerr && ::isatty(STDERR_FILENO) == 1)
 {
     m_texts[IDC_ERASE] = printer_strings::kErase;
     m_texts[IDC_UPLOAD] = printer_strings::kUpload;
@@ -58,7 +61,11 @@ void ConsolePageControls::SetProgressPos(int nPos)
     if (!m_showProgress || m_progressShown == nPos)
         return;
     m_progressShown = nPos;
-    m_err << "progress: " << nPos << "%\n";
+    // On a terminal one line is rewritten; a log or a pipe gets every step.
+    if (m_progressInPlace)
+        m_err << "\rprogress: " << nPos << "%\033[K" << (nPos >= 100 ? "\n" : "");
+    else
+        m_err << "progress: " << nPos << "%\n";
     m_err.flush();
 }
 

@@ -64,7 +64,8 @@ public:
 
     /// The page whose OnTimer the timer calls; null detaches it.
     void AttachPage(CDownloadPage* page) { m_page = page; }
-    /// Prints "progress: N%" for every new position of the progress bar.
+    /// Prints "progress: N%" for every new position of the progress bar
+    /// (on a terminal: one line rewritten in place).
     void ShowProgress(bool show) { m_showProgress = show; }
     /// The logo number entry the user selects (-1: none).
     void SelectLogo(int index) { m_selection = index; }
@@ -102,6 +103,8 @@ private:
     int m_checkedRadio = IDC_X1H_X1W;
     int m_progress = 0;
     std::optional<int> m_progressShown;
+    /// Standard error is a terminal: progress rewrites one line.
+    const bool m_progressInPlace;
 };
 
 /// Runs the memory-size dialog by choosing the size given: the dialog ends

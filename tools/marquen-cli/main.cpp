@@ -3,6 +3,7 @@
 // to the exit statuses of command.h.
 #include "command.h"
 #include "window/message_box.h"
+#include "rollout.h"
 
 #include "diagnostics/diagnostics.h"
 
@@ -68,6 +69,7 @@ void PrintUsage(std::ostream& stream)
               "  --yes                 with USB: take the printer over from the kernel's printer\n"
               "                        driver (and give it back at the end); without it nothing\n"
               "                        is switched and nothing is sent\n"
+              "  --port tcp://HOST[:PORT]  a network printer's raw port (default 9100)\n"
               "  --baud N              4800, 9600, 19200, 38400, 57600 or 115200\n"
               "  --parity P            none, odd or even\n"
               "  --stop S              1, 1.5 or 2 stop bits\n"
@@ -75,6 +77,12 @@ void PrintUsage(std::ostream& stream)
               "  --printer-version N   0 for printers without memory queries and upload\n"
               "  --read-timeout MS     how long a request waits for the printer's reply\n"
               "  --write-timeout MS    how long a write may take\n"
+              "\n"
+              "Many printers at once (download, erase, memory, print): give --port more\n"
+              "than once, or --ports-from FILE (one port a line, # comments), and\n"
+              "--jobs J (default 8) printers at a time, each in its own process. One line\n"
+              "per printer, in the order given (PORT: ok, checksum XXXX confirmed, or\n"
+              "PORT: failed: MESSAGE), then a summary; exit 0 only when all succeeded.\n"
               "\n"
               "Exit status: 0 done (a size adjustment is reported on standard error),\n"
               "1 failure (the message is on standard error), 2 bad arguments.\n";
@@ -159,6 +167,8 @@ int Run(std::vector<std::string> words)
     });
     cli::CommandStreams streams{std::cout, std::cerr};
     try {
+        if (cli::CanRollOut(command->name) && cli::AsksForRollOut(rest))
+            return cli::RunRollOut(*command, rest, streams);
         cli::ParsedArguments parsed = cli::ParseArguments(rest, command->syntax);
         return command->run(parsed, streams);
     } catch (const cli::UsageError& error) {

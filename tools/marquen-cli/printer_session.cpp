@@ -1,6 +1,7 @@
 #include "printer_session.h"
 
 #include "devices/port_lock.h"
+#include "diagnostics/diagnostics.h"
 #include "event_pump.h"
 
 #include <algorithm>
@@ -12,7 +13,7 @@ namespace cli {
 namespace {
 
 constexpr std::array<OptionSpec, 9> kPrinterOptions{{
-    {"port", "COMn|LPTn|USB"},
+    {"port", "COMn|LPTn|USB|tcp://HOST[:PORT]"},
     {"baud", "N"},
     {"parity", "none|odd|even"},
     {"stop", "1|1.5|2"},
@@ -58,22 +59,57 @@ std::vector<OptionSpec> WithPrinterOptions(std::span<const OptionSpec> own)
     return all;
 }
 
+void ParsePortOption(const std::string& port, LineOptions& options)
+{
+    std::string name = Lower(port);
+    if (name.starts_with("tcp://")) {
+        const std::string address = port.substr(6);
+        std::string host = address;
+        std::optional<int64_t> number = app_settings::kDefaultTcpPort;
+        std::string portText;
+        if (address.starts_with("[")) {
+            size_t close = address.find(']');
+            host = close == std::string::npos ? std::string() : address.substr(1, close - 1);
+            if (close != std::string::npos && close + 1 < address.size()) {
+                if (address[close + 1] != ':')
+                    host.clear();
+                portText = address.substr(close + 2);
+                number = ParseInteger(portText);
+            }
+        } else if (size_t colon = address.rfind(':'); colon != std::string::npos) {
+            host = address.substr(0, colon);
+            portText = address.substr(colon + 1);
+            number = ParseInteger(portText);
+            if (host.find(':') != std::string::npos)
+                host.clear();  // an IPv6 address goes in brackets
+        }
+        if (host.empty() || host.find('/') != std::string::npos || !number || *number < 1 || *number > 65535 ||
+            portText.starts_with("+") || portText.starts_with("-"))
+            throw UsageError("--port takes tcp://HOST or tcp://HOST:PORT (PORT from 1 to 65535), not '" + port + "'");
+        options.interface = app_settings::kInterfaceNetwork;
+        options.host = host;
+        options.tcpPort = static_cast<int>(*number);
+        return;
+    }
+    std::optional<int64_t> number;
+    if (name.size() > 3 && (name.starts_with("com") || name.starts_with("lpt")))
+        number = ParseInteger(std::string_view(name).substr(3));
+    if (!number || *number < 1 || *number > 256 || name[3] == '+' || name[3] == '-')
+        throw UsageError("--port takes a name COMn or LPTn (n from 1 to 256), USB or tcp://HOST[:PORT], not '" + port +
+                         "'");
+    options.interface = name.starts_with("com") ? 0 : 1;
+    options.port = static_cast<int>(*number - 1);
+}
+
 LineOptions ParseLineOptions(const ParsedArguments& args)
 {
     LineOptions options;
     if (std::optional<std::string> port = args.Value("port")) {
-        std::string name = Lower(*port);
-        if (name == "usb") {
+        if (Lower(*port) == "usb") {
             options.interface = kInterfaceUsb;
             return FinishLineOptions(args, options);
         }
-        std::optional<int64_t> number;
-        if (name.size() > 3 && (name.starts_with("com") || name.starts_with("lpt")))
-            number = ParseInteger(std::string_view(name).substr(3));
-        if (!number || *number < 1 || *number > 256 || name[3] == '+' || name[3] == '-')
-            throw UsageError("--port takes a name COMn or LPTn (n from 1 to 256) or USB, not '" + *port + "'");
-        options.interface = name.starts_with("com") ? 0 : 1;
-        options.port = static_cast<int>(*number - 1);
+        ParsePortOption(*port, options);
     }
     return FinishLineOptions(args, options);
 }
@@ -128,6 +164,9 @@ public:
         };
         apply(m_options.interface, m_nInterface);
         apply(m_options.port, m_nPort);
+        apply(m_options.tcpPort, m_nTcpPort);
+        if (m_options.host)
+            m_strHost = *m_options.host;
         apply(m_options.baudRate, m_nBaudRate);
         apply(m_options.parity, m_nParity);
         apply(m_options.stopBits, m_nStopBits);
@@ -194,8 +233,27 @@ PrinterSession::~PrinterSession()
     m_app.reset();
 }
 
+std::string PrinterSession::NetworkFailureText() const
+{
+    const std::string where = m_app->m_strHost.find(':') != std::string::npos
+                                  ? "[" + m_app->m_strHost + "]:" + std::to_string(m_app->m_nTcpPort)
+                                  : m_app->m_strHost + ":" + std::to_string(m_app->m_nTcpPort);
+    if (m_app->m_strHost.empty())
+        return "no printer address given; give --port tcp://HOST[:PORT]";
+    // The port library said why, in a diagnostic of its own: the reason is
+    // the last one it reported since the start.
+    std::string reason;
+    for (const marquen::diagnostics::Entry& entry : marquen::diagnostics::Recent(m_diagnosticsBefore)) {
+        if (entry.level == marquen::diagnostics::Level::kError && entry.message.starts_with("port library: "))
+            reason = entry.message.substr(14);
+    }
+    return "the printer at tcp://" + where + " could not be reached" + (reason.empty() ? "" : ": " + reason);
+}
+
 bool PrinterSession::Start()
 {
+    const std::vector<marquen::diagnostics::Entry> before = marquen::diagnostics::Recent();
+    m_diagnosticsBefore = before.empty() ? 0 : before.back().sequence;
     if (!m_app->InitInstance())
         return false;
     m_started = true;
@@ -214,6 +272,10 @@ bool PrinterSession::Start()
         m_messages.ForgetTexts();
     }
     if (m_app->Connects() && m_messages.Count() == 0 && !m_app->IsPortOpen()) {
+        if (m_app->m_nInterface == app_settings::kInterfaceNetwork) {
+            m_streams.err << "marquen-cli: " << NetworkFailureText() << '\n';
+            return false;
+        }
         const std::string name = (m_app->m_nInterface == 0 ? "COM" : "LPT") +
                                  std::to_string(static_cast<long long>(m_app->m_nPort) + 1);
         switch (m_app->m_nInterface) {
@@ -227,7 +289,8 @@ bool PrinterSession::Start()
                 m_streams.err << "marquen-cli: the port " << name << " could not be opened\n";
             break;
         default:
-            m_streams.err << "marquen-cli: the profile names no serial or parallel port; give --port COMn|LPTn|USB\n";
+            m_streams.err << "marquen-cli: the profile names no serial, parallel, USB or network port; give "
+                             "--port COMn|LPTn|USB|tcp://HOST[:PORT]\n";
             break;
         }
         return false;

@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 
 namespace cli {
 
@@ -26,8 +27,10 @@ std::vector<OptionSpec> WithPrinterOptions(std::span<const OptionSpec> own);
 
 /// The line settings of the command line; unset ones come from the profile.
 struct LineOptions {
-    std::optional<int> interface;  ///< 0 serial, 1 parallel, 2 USB
+    std::optional<int> interface;  ///< 0 serial, 1 parallel, 2 USB, 3 network
     std::optional<int> port;       ///< zero-based: COM1 is 0
+    std::optional<std::string> host;  ///< network printer: its name or address
+    std::optional<int> tcpPort;       ///< network printer: its TCP port
     std::optional<int> baudRate;
     std::optional<int> parity;
     std::optional<int> stopBits;
@@ -43,6 +46,9 @@ struct LineOptions {
 inline constexpr int kInterfaceUsb = 2;
 /// Reads the printer options; UsageError for a value that is not one.
 LineOptions ParseLineOptions(const ParsedArguments& args);
+/// Reads a --port value into options: COMn, LPTn or tcp://HOST[:PORT]
+/// (port 9100 when none is given). UsageError when it is none of them.
+void ParsePortOption(const std::string& port, LineOptions& options);
 /// The options after --port (ParseLineOptions's second half).
 LineOptions FinishLineOptions(const ParsedArguments& args, LineOptions& options);
 
@@ -75,6 +81,8 @@ public:
 
 private:
     class CliApp;
+    /// Why a network printer could not be reached, naming its address.
+    std::string NetworkFailureText() const;
     class MemoryDialog : public IMemorySizeDlgRunner {
     public:
         explicit MemoryDialog(std::ostream& err) : m_err(err) {}
@@ -97,6 +105,8 @@ private:
     /// The view's forwarding of the event sink's messages to the page.
     std::unique_ptr<CDownloadPageMessages> m_view;
     bool m_started = false;
+    /// The last diagnostic's number before the start.
+    uint64_t m_diagnosticsBefore = 0;
 };
 
 }  // namespace cli

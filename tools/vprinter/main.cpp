@@ -1,8 +1,9 @@
 // vprinter: the virtual receipt printer as a program. The first line of
-// standard output is the device path to open; the printer then serves until
+// standard output is the device path to open (with --tcp: the address); the printer then serves until
 // SIGTERM or SIGINT, until standard input closes, or until a hang-up fault
 // closes the line. SIGHUP switches the printer off and on.
 #include "program_options.h"
+#include "tcp_line.h"
 #ifdef MARQUEN_VPRINTER_USB
 #include "usb_program.h"
 #endif
@@ -75,7 +76,17 @@ int main(int argc, char** argv)
         else
             printer.SendGarbage(options.garbageCount);
     }
-    std::printf("%s\n", printer.SlavePath().c_str());
+    TcpLine network(printer);
+    if (options.tcpAddress) {
+        if (!network.Start(*options.tcpAddress, options.tcpPort, error)) {
+            std::fprintf(stderr, "vprinter: %s\n", error.c_str());
+            printer.Stop();
+            return 1;
+        }
+        std::printf("tcp://%s:%u\n", options.tcpAddress->c_str(), static_cast<unsigned>(network.Port()));
+    } else {
+        std::printf("%s\n", printer.SlavePath().c_str());
+    }
     std::fflush(stdout);
 
     int status = 0;
@@ -84,7 +95,8 @@ int main(int argc, char** argv)
         pollfd fds[2] = {{signals, POLLIN, 0}, {watchStdin ? STDIN_FILENO : -1, POLLIN, 0}};
         // The time-out only bounds how late a hang-up fault is noticed.
         int ready = ::poll(fds, 2, 100);
-        if (!printer.Running()) {
+        // On TCP a hang-up closes the connection only; the line serves on.
+        if (!options.tcpAddress && !printer.Running()) {
             std::fprintf(stderr, "vprinter: the line was hung up\n");
             break;
         }
@@ -116,6 +128,7 @@ int main(int argc, char** argv)
                 break;  // standard input closed
         }
     }
+    network.Stop();
     printer.Stop();
     ::close(signals);
     return status;

@@ -110,6 +110,13 @@ public:
     /// True once a hang-up fault fired and every byte before it was taken:
     /// the transport should close the line after sending what it holds.
     bool HangUpRequested() const { return m_hangUp && m_ready.empty(); }
+    /// After a hang-up: the printer is switched off and on (PowerCycle) and
+    /// takes commands again; the hang-up faults stay armed.
+    void ResumeAfterHangUp()
+    {
+        PowerCycle();
+        m_hangUp = false;
+    }
 
     // State.
     const PrinterConfig& Config() const { return m_config; }

@@ -1,5 +1,7 @@
 #include "program_options.h"
 
+#include "tcp_line.h"
+
 #include <charconv>
 #include <limits>
 
@@ -40,6 +42,12 @@ std::string ProgramUsage()
            "Line:\n"
            "  --baud N              pace both directions at N baud (10 bits a byte)\n"
            "  --pace                pace at the speed the client set on the terminal\n"
+           "  --tcp [ADDRESS:]PORT  answer on this TCP port of ADDRESS (default\n"
+           "                        127.0.0.1) as a network printer, one client at a\n"
+           "                        time; port 0 lets the system pick one. The first\n"
+           "                        line of output is then tcp://ADDRESS:PORT, and a\n"
+           "                        hang-up fault closes the connection (the printer\n"
+           "                        then serves the next client)\n"
            "Faults:\n"
            "  --drop-next N         send none of the next N replies\n"
            "  --drop CMD            send no reply to CMD, ever (may be repeated); CMD is\n"
@@ -183,6 +191,15 @@ bool ParseProgramOptions(const std::vector<std::string>& arguments, ProgramOptio
                 return false;
             }
             options.garbageInterval = std::chrono::milliseconds(interval);
+        } else if (name == "--tcp") {
+            if (!value(text))
+                return false;
+            std::string address;
+            if (!ParseTcpEndpoint(text, address, options.tcpPort)) {
+                error = "bad value for --tcp: '" + text + "' ([IPv4 ADDRESS:]PORT)";
+                return false;
+            }
+            options.tcpAddress = address;
         } else if (name == "--seed") {
             if (!number(options.printer.seed, std::numeric_limits<uint32_t>::max()))
                 return false;

@@ -17,6 +17,10 @@ struct ProgramOptions {
     size_t garbageCount = 0;
     std::chrono::milliseconds garbageInterval{0};  ///< 0: once, at start
     bool ignoreStdin = false;
+    /// --tcp [ADDRESS:]PORT: serve on this TCP endpoint instead of the
+    /// pseudo-terminal's path.
+    std::optional<std::string> tcpAddress;
+    uint16_t tcpPort = 0;
     bool verbose = false;
     bool help = false;
 };

@@ -9,6 +9,7 @@
 #include <wx/radiobut.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
+#include <wx/textctrl.h>
 
 #include <algorithm>
 #include <iterator>
@@ -91,7 +92,8 @@ void CCommunicationPage::CreateControls()
     m_rs232 = new wxRadioButton(this, IDC_RS232, "RS232 / Bluetooth", wxPoint(15, 12), wxDefaultSize, wxRB_GROUP);
     m_ieee1284 = new wxRadioButton(this, IDC_IEEE1284, "IEEE1284", wxPoint(15, 42));
     m_usb = new wxRadioButton(this, IDC_USB, "USB", wxPoint(15, 72));
-    m_version = new wxCheckBox(this, IDC_PRINTER_VERSION, "Printer with memory queries and upload", wxPoint(15, 118));
+    m_network = new wxRadioButton(this, IDC_NETWORK, "Network", wxPoint(15, 102));
+    m_version = new wxCheckBox(this, IDC_PRINTER_VERSION, "Printer with memory queries and upload", wxPoint(15, 132));
 
     // Right frame, one row per line setting; labels first, so that the lists
     // are drawn above the labels' stretched rectangles.
@@ -108,6 +110,23 @@ void CCommunicationPage::CreateControls()
     for (size_t row = 0; row < std::size(labels); ++row)
         page_widgets::MakeLabel(this, labels[row].labelId, labels[row].label,
                                 wxRect(left + 20, kRowTops[row], 100, kListHeight));
+    // The network printer's address takes the first two rows when shown.
+    page_widgets::MakeLabel(this, IDC_HOST_LABEL, "Host", wxRect(left + 20, kRowTops[0], 100, kListHeight));
+    page_widgets::MakeLabel(this, IDC_TCP_PORT_LABEL, "TCP port", wxRect(left + 20, kRowTops[1], 100, kListHeight));
+    m_host = new wxTextCtrl(this, IDC_HOST, wxString::FromUTF8(m_app.m_strHost), wxPoint(left + 125, kRowTops[0]),
+                            wxSize(150, kListHeight), wxTE_PROCESS_ENTER);
+    SetAccessibleName(m_host, "Host");
+    m_tcpPort = new wxTextCtrl(this, IDC_TCP_PORT, wxString::Format("%d", m_app.m_nTcpPort),
+                               wxPoint(left + 125, kRowTops[1]), wxSize(80, kListHeight), wxTE_PROCESS_ENTER);
+    SetAccessibleName(m_tcpPort, "TCP port");
+    for (wxTextCtrl* edit : {m_host, m_tcpPort}) {
+        edit->Bind(wxEVT_TEXT_ENTER, [this](wxCommandEvent&) { ApplyAddress(); });
+        edit->Bind(wxEVT_KILL_FOCUS, [this](wxFocusEvent& event) {
+            event.Skip();
+            // After the focus has moved: the reconnection may take a while.
+            CallAfter([this] { ApplyAddress(); });
+        });
+    }
 
     auto list = [this, left](int id, int row, int width, const char* name) {
         auto* choice = new wxChoice(this, id, wxPoint(left + 125, kRowTops[row]), wxSize(width, kListHeight));
@@ -130,7 +149,7 @@ void CCommunicationPage::CreateControls()
     for (const char* handshake : {"DTR/DSR", "DSR", "CTS", "XON/XOFF"})
         m_handshakes->Append(handshake);
 
-    for (wxRadioButton* radio : {m_rs232, m_ieee1284, m_usb})
+    for (wxRadioButton* radio : {m_rs232, m_ieee1284, m_usb, m_network})
         radio->Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) {
             ShowHide();
             Apply();
@@ -185,10 +204,13 @@ void CCommunicationPage::ShowCurrentSettings()
     case 2:
         m_usb->SetValue(true);
         break;
+    case 3:
+        m_network->SetValue(true);
+        break;
     default:
-        // GTK keeps one radio button of a group checked; none of the three
+        // GTK keeps one radio button of a group checked; none of them
         // means anything for an unknown interface.
-        for (wxRadioButton* radio : {m_rs232, m_ieee1284, m_usb})
+        for (wxRadioButton* radio : {m_rs232, m_ieee1284, m_usb, m_network})
             radio->SetValue(false);
         break;
     }
@@ -206,6 +228,9 @@ void CCommunicationPage::ShowHide()
                    IDC_PARITY_LABEL, IDC_HANDSHAKE_LABEL, IDC_STOP_BITS_LABEL})
         FindWindow(id)->Show(serial);
     m_parallelPorts->Show(parallel);
+    const bool network = m_network->GetValue();
+    for (int id : {IDC_HOST_LABEL, IDC_HOST, IDC_TCP_PORT_LABEL, IDC_TCP_PORT})
+        FindWindow(id)->Show(network);
 }
 
 void CCommunicationPage::ReadLists()
@@ -244,11 +269,34 @@ void CCommunicationPage::Apply()
     } else if (m_ieee1284->GetValue()) {
         m_app.m_nInterface = 1;
         m_app.m_nPort = m_nParallelPort;
+    } else if (m_network->GetValue()) {
+        m_app.m_nInterface = app_settings::kInterfaceNetwork;
+        m_app.m_strHost = m_host->GetValue().Strip(wxString::both).utf8_string();
+        long port = 0;
+        if (m_tcpPort->GetValue().ToLong(&port) && port >= 1 && port <= 65535)
+            m_app.m_nTcpPort = static_cast<int>(port);
     } else {
         m_app.m_nInterface = 2;
     }
-    wxBusyCursor wait;  // opening a serial port takes about a second
+    // Opening a serial port takes about a second, a network printer that
+    // does not answer at most the connect time-out (5 s).
+    wxBusyCursor wait;
     m_app.ConnectPrinter();
+}
+
+void CCommunicationPage::ApplyAddress()
+{
+    const std::string host = m_host->GetValue().Strip(wxString::both).utf8_string();
+    long port = 0;
+    if (!m_tcpPort->GetValue().ToLong(&port) || port < 1 || port > 65535) {
+        m_tcpPort->ChangeValue(wxString::Format("%d", m_app.m_nTcpPort));
+        wxBell();
+        port = m_app.m_nTcpPort;
+    }
+    const bool changed = host != m_app.m_strHost || port != m_app.m_nTcpPort;
+    if (!changed || !m_network->GetValue())
+        return;
+    Apply();
 }
 
 void CCommunicationPage::OnVersion()
@@ -273,7 +321,20 @@ void CCommunicationPage::OnPageSize(wxSizeEvent& event)
     };
     page_widgets::ReadRects(this, bindings);
     const wxSize size = event.GetSize();
-    if (page_layout::LayoutCommunicationPage(size.x, size.y, r))
+    if (page_layout::LayoutCommunicationPage(size.x, size.y, r)) {
         page_widgets::WriteRects(this, bindings);
+        // The address rows follow the port and baud rows.
+        auto follow = [this](int id, const page_layout::Rect& row) {
+            if (wxWindow* window = FindWindow(id)) {
+                window->SetPosition(wxPoint(row.x, window->GetPosition().y));
+                if (id == IDC_HOST_LABEL || id == IDC_TCP_PORT_LABEL)
+                    window->SetSize(row.width, -1);
+            }
+        };
+        follow(IDC_HOST_LABEL, r.portLabel);
+        follow(IDC_TCP_PORT_LABEL, r.baudLabel);
+        follow(IDC_HOST, r.serialPorts);
+        follow(IDC_TCP_PORT, r.baudRate);
+    }
     event.Skip();
 }

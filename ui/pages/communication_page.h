@@ -1,7 +1,8 @@
 #pragma once
 // CCommunicationPage: the "Communication" tab page. The user chooses how the
-// printer is connected (serial or Bluetooth serial, parallel, USB) and the
-// serial line; every change is written into the application's settings and
+// printer is connected (serial or Bluetooth serial, parallel, USB, network)
+// and the serial line or the network printer's address ("Host", "TCP port":
+// applied when an edit loses the focus or Enter is pressed); every change is written into the application's settings and
 // applied at once (the application reconnects). A check box tells whether
 // the printer answers the memory queries and knows Upload ("Version").
 // The whole page is disabled while a logo transfer runs.
@@ -14,6 +15,7 @@ class CMarquenApp;
 class wxCheckBox;
 class wxChoice;
 class wxRadioButton;
+class wxTextCtrl;
 
 // Control ids of the page.
 inline constexpr int IDC_RS232 = 1028;
@@ -34,6 +36,13 @@ inline constexpr int IDC_STOP_BITS_LABEL = 1069;
 inline constexpr int IDC_STOP_BITS = 1070;
 /// "Printer with memory queries and upload": the "Version" setting.
 inline constexpr int IDC_PRINTER_VERSION = 1076;
+/// The network printer: its radio button, and its address edits with their
+/// labels (in the right frame, where the port and baud rows are).
+inline constexpr int IDC_NETWORK = 1077;
+inline constexpr int IDC_HOST_LABEL = 1078;
+inline constexpr int IDC_HOST = 1079;
+inline constexpr int IDC_TCP_PORT_LABEL = 1080;
+inline constexpr int IDC_TCP_PORT = 1081;
 
 namespace communication_page {
 /// "Baud rate" values in the order of the baud list.
@@ -73,12 +82,18 @@ private:
     void ReadLists();
     void PutLists();
     void OnVersion();
+    /// Applies the address edits when they differ from the settings; a port
+    /// that is no number from 1 to 65535 is put back as it was.
+    void ApplyAddress();
     void OnPageSize(wxSizeEvent& event);
 
     CMarquenApp& m_app;
     wxRadioButton* m_rs232 = nullptr;
     wxRadioButton* m_ieee1284 = nullptr;
     wxRadioButton* m_usb = nullptr;
+    wxRadioButton* m_network = nullptr;
+    wxTextCtrl* m_host = nullptr;
+    wxTextCtrl* m_tcpPort = nullptr;
     wxChoice* m_serialPorts = nullptr;
     wxChoice* m_parallelPorts = nullptr;
     wxChoice* m_baudRates = nullptr;

@@ -1,0 +1,358 @@
+// Network printers end to end: marquen-cli through the real communication
+// server and port library to vprinter programs answering on TCP ports of the
+// loopback address, one printer and many at once.
+#include "picture_loader.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using testing_support::BinaryDir;
+using testing_support::ReadFileBytes;
+using testing_support::TempDir;
+using testing_support::WriteFileBytes;
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::chrono::seconds kRunLimit{120};
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+    std::chrono::milliseconds took{0};
+};
+
+int WaitForChild(pid_t child, std::chrono::seconds limit)
+{
+    int wstatus = 0;
+    auto deadline = Clock::now() + limit;
+    for (;;) {
+        pid_t done = ::waitpid(child, &wstatus, WNOHANG);
+        if (done == child)
+            return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+        if (done < 0 && errno != EINTR)
+            return -1;
+        if (Clock::now() > deadline) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &wstatus, 0);
+            ADD_FAILURE() << "child did not end in time";
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+/// vprinter --tcp 0, serving while its standard input stays open; Address()
+/// is the tcp://127.0.0.1:PORT it printed.
+class TcpPrinter {
+public:
+    explicit TcpPrinter(const std::vector<std::string>& faults)
+    {
+        int in[2];
+        int out[2];
+        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) {
+            ADD_FAILURE() << "pipe failed";
+            return;
+        }
+        std::vector<std::string> words{(BinaryDir() / "vprinter").string(), "--tcp", "0"};
+        words.insert(words.end(), faults.begin(), faults.end());
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::dup2(in[0], 0);
+            ::dup2(out[1], 1);
+            std::vector<char*> argv;
+            for (std::string& word : words)
+                argv.push_back(word.data());
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(in[0]);
+        ::close(out[1]);
+        m_stdin = in[1];
+        std::string line;
+        auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (line.find('\n') == std::string::npos && Clock::now() < deadline) {
+            pollfd fd{out[0], POLLIN, 0};
+            if (::poll(&fd, 1, 100) <= 0)
+                continue;
+            char buffer[256];
+            ssize_t n = ::read(out[0], buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            line.append(buffer, static_cast<size_t>(n));
+        }
+        ::close(out[0]);
+        if (size_t end = line.find('\n'); end != std::string::npos)
+            m_address = line.substr(0, end);
+        EXPECT_TRUE(m_address.starts_with("tcp://127.0.0.1:")) << m_address;
+    }
+    ~TcpPrinter()
+    {
+        if (m_stdin >= 0)
+            ::close(m_stdin);
+        if (m_pid > 0)
+            WaitForChild(m_pid, std::chrono::seconds(10));
+    }
+    TcpPrinter(const TcpPrinter&) = delete;
+    TcpPrinter& operator=(const TcpPrinter&) = delete;
+
+    const std::string& Address() const { return m_address; }
+
+private:
+    pid_t m_pid = -1;
+    int m_stdin = -1;
+    std::string m_address;
+};
+
+class NetworkPrinterTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::filesystem::create_directories(dir / "config");
+        ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+        std::filesystem::path module = BinaryDir() / "libquorlink.so";
+        void* handle = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(handle, nullptr) << ::dlerror();
+        auto reg = reinterpret_cast<int32_t (*)()>(::dlsym(handle, "DllRegisterServer"));
+        ASSERT_NE(reg, nullptr);
+        ASSERT_EQ(reg(), 0);
+        ::dlclose(handle);
+    }
+
+    RunResult Run(std::vector<std::string> args)
+    {
+        static int number = 0;
+        ++number;
+        const auto outPath = dir / ("out-" + std::to_string(number));
+        const auto errPath = dir / ("err-" + std::to_string(number));
+        args.insert(args.begin(), MARQUEN_CLI_PATH);
+        const Clock::time_point start = Clock::now();
+        pid_t child = ::fork();
+        if (child == 0) {
+            int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int none = ::open("/dev/null", O_RDONLY);
+            if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 || ::dup2(none, 0) < 0)
+                ::_exit(127);
+            std::vector<char*> argv;
+            for (std::string& word : args)
+                argv.push_back(word.data());
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        RunResult result;
+        result.status = WaitForChild(child, kRunLimit);
+        result.took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        Bytes out = ReadFileBytes(outPath);
+        Bytes err = ReadFileBytes(errPath);
+        result.out.assign(out.begin(), out.end());
+        result.err.assign(err.begin(), err.end());
+        return result;
+    }
+
+    /// A bitmap of width x 40 dots with a pattern.
+    std::string WriteBitmap(uint32_t width = 64, uint32_t height = 40)
+    {
+        const uint32_t rowBytes = (width + 31) / 32 * 4;
+        Bytes file(62 + rowBytes * height, 0);
+        auto put = [&](size_t at, uint32_t value, int size) {
+            for (int i = 0; i < size; ++i)
+                file[at + i] = static_cast<uint8_t>(value >> (8 * i));
+        };
+        file[0] = 'B';
+        file[1] = 'M';
+        put(2, static_cast<uint32_t>(file.size()), 4);
+        put(10, 62, 4);
+        put(14, 40, 4);
+        put(18, width, 4);
+        put(22, height, 4);
+        put(26, 1, 2);
+        put(28, 1, 2);
+        put(34, rowBytes * height, 4);
+        put(54, 0x00FFFFFF, 4);
+        for (size_t i = 62; i < file.size(); ++i)
+            file[i] = static_cast<uint8_t>((i * 37) ^ (i >> 3));
+        std::string path = (dir / "logo.bmp").string();
+        WriteFileBytes(path, file);
+        return path;
+    }
+
+    static Bytes Bits(const std::string& path)
+    {
+        LoadedPicture loaded = LoadPictureFile(path);
+        EXPECT_EQ(loaded.outcome, LoadOutcome::Loaded) << loaded.error;
+        if (!loaded.picture)
+            return {};
+        return Bytes(loaded.picture->Bits().begin(), loaded.picture->Bits().end());
+    }
+
+    static std::vector<std::string> Lines(const std::string& text)
+    {
+        std::vector<std::string> lines;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+
+    TempDir dir;
+};
+
+TEST_F(NetworkPrinterTest, EveryCommandWorksOverTcp)
+{
+    TcpPrinter printer({});
+    const std::string logo = WriteBitmap();
+    RunResult download = Run({"download", logo, "--logo", "5", "--port", printer.Address()});
+    ASSERT_EQ(download.status, 0) << download.err;
+    EXPECT_NE(download.out.find("confirmed by the printer"), std::string::npos) << download.out;
+
+    const std::string back = (dir / "back.bmp").string();
+    RunResult upload = Run({"upload", back, "--logo", "5", "--port", printer.Address(), "--printer-version", "1"});
+    ASSERT_EQ(upload.status, 0) << upload.err;
+    EXPECT_EQ(Bits(back), Bits(logo));
+
+    RunResult memory = Run({"memory", "--port", printer.Address(), "--printer-version", "1"});
+    ASSERT_EQ(memory.status, 0) << memory.err;
+    EXPECT_NE(memory.out.find("total: 2048 kbytes"), std::string::npos) << memory.out;
+    EXPECT_EQ(memory.out.find("free: 262144 bytes"), std::string::npos) << "the logo takes room: " << memory.out;
+
+    RunResult erase = Run({"erase", "--port", printer.Address()});
+    ASSERT_EQ(erase.status, 0) << erase.err;
+    memory = Run({"memory", "--port", printer.Address()});
+    EXPECT_NE(memory.out.find("free: 262144 bytes"), std::string::npos) << memory.out;
+
+    // The line options mean nothing to a network printer: taken, not used.
+    RunResult withLine = Run({"memory", "--port", printer.Address(), "--baud", "9600", "--flow", "xon-xoff"});
+    EXPECT_EQ(withLine.status, 0) << withLine.err;
+}
+
+TEST_F(NetworkPrinterTest, APrinterClosingMidDownloadFailsItAndTheNextCommandWorks)
+{
+    TcpPrinter printer({"--hangup-define", "100"});
+    const std::string logo = WriteBitmap(256, 40);
+    RunResult download = Run({"download", logo, "--logo", "1", "--port", printer.Address()});
+    EXPECT_EQ(download.status, 1);
+    EXPECT_NE(download.err.find("communication failure"), std::string::npos) << download.err;
+    EXPECT_EQ(download.out.find("confirmed"), std::string::npos);
+
+    RunResult memory = Run({"memory", "--port", printer.Address()});
+    EXPECT_EQ(memory.status, 0) << memory.err;
+    EXPECT_NE(memory.out.find("free: "), std::string::npos) << memory.out;
+}
+
+TEST_F(NetworkPrinterTest, AnUnreachablePrinterIsNamedInAClearMessage)
+{
+    // A port nobody listens on: bound, then closed again.
+    int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof where;
+    ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+    ASSERT_EQ(::getsockname(probe, reinterpret_cast<sockaddr*>(&where), &length), 0);
+    const std::string closed = "tcp://127.0.0.1:" + std::to_string(ntohs(where.sin_port));
+    ::close(probe);
+
+    RunResult refused = Run({"memory", "--port", closed});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("the printer at " + closed + " could not be reached"), std::string::npos)
+        << refused.err;
+    EXPECT_NE(refused.err.find("Connection refused"), std::string::npos) << refused.err;
+    // Refused at once, not after the connect time-out (5 s).
+    EXPECT_LT(refused.took, std::chrono::milliseconds(4500));
+
+    RunResult unknown = Run({"download", WriteBitmap(), "--logo", "1", "--port", "tcp://no-such-printer.invalid"});
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_NE(unknown.err.find("cannot find the printer 'no-such-printer.invalid'"), std::string::npos)
+        << unknown.err;
+
+    RunResult bad = Run({"memory", "--port", "tcp://host:99999"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("tcp://HOST:PORT"), std::string::npos) << bad.err;
+}
+
+TEST_F(NetworkPrinterTest, ASilentPrinterEndsAfterTheReadTimeout)
+{
+    TcpPrinter printer({"--stall", "forever"});
+    RunResult memory = Run({"memory", "--port", printer.Address(), "--read-timeout", "1000"});
+    EXPECT_EQ(memory.status, 1);
+    EXPECT_NE(memory.err.find("there is communication failure"), std::string::npos) << memory.err;
+    EXPECT_LT(memory.took, std::chrono::seconds(20));
+}
+
+TEST_F(NetworkPrinterTest, ARollOutReportsEveryPrinterInOrder)
+{
+    std::vector<std::unique_ptr<TcpPrinter>> printers;
+    for (int i = 0; i < 20; ++i) {
+        std::vector<std::string> faults;
+        if (i == 4)
+            faults = {"--corrupt-checksum"};
+        if (i == 13)
+            faults = {"--drop", "status"};
+        printers.push_back(std::make_unique<TcpPrinter>(faults));
+    }
+    // Half on the command line, half from a file with comments.
+    std::vector<std::string> args{"download", WriteBitmap(), "--logo", "7", "--jobs", "6"};
+    std::string file = "# the shops of the north\n";
+    for (int i = 0; i < 20; ++i) {
+        if (i < 10)
+            args.insert(args.end(), {"--port", printers[i]->Address()});
+        else
+            file += printers[i]->Address() + (i % 3 == 0 ? "  # till 2\n" : "\n");
+    }
+    WriteFileBytes(dir / "ports.txt", Bytes(file.begin(), file.end()));
+    args.insert(args.end(), {"--ports-from", (dir / "ports.txt").string(), "--read-timeout", "2000"});
+
+    RunResult rollout = Run(args);
+    EXPECT_EQ(rollout.status, 1) << rollout.err;
+    std::vector<std::string> lines = Lines(rollout.out);
+    ASSERT_EQ(lines.size(), 21u) << rollout.out;
+    int ok = 0;
+    for (int i = 0; i < 20; ++i) {
+        const std::string& line = lines[static_cast<size_t>(i)];
+        ASSERT_TRUE(line.starts_with(printers[i]->Address() + ": ")) << line;
+        if (i == 4) {
+            EXPECT_NE(line.find(": failed: The logo has been downloaded but the checksum returned from printer is "
+                                "wrong"),
+                      std::string::npos)
+                << line;
+        } else if (i == 13) {
+            EXPECT_NE(line.find(": failed: "), std::string::npos) << line;
+            EXPECT_NE(line.find("communication failure"), std::string::npos) << line;
+        } else {
+            EXPECT_NE(line.find(": ok, checksum "), std::string::npos) << line;
+            ok += line.find(" confirmed") != std::string::npos ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(ok, 18);
+    EXPECT_EQ(lines[20], "20 printers: 18 ok, 2 failed");
+    // Not a terminal: nothing but the result lines.
+    EXPECT_EQ(rollout.err, "");
+
+    // All well: exit 0.
+    RunResult healthy = Run({"memory", "--port", printers[0]->Address(), "--port", printers[1]->Address()});
+    EXPECT_EQ(healthy.status, 0) << healthy.out << healthy.err;
+    EXPECT_NE(healthy.out.find("2 printers: 2 ok, 0 failed"), std::string::npos) << healthy.out;
+}
+
+}  // namespace
