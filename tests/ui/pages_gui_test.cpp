@@ -569,8 +569,14 @@ TEST_F(PagesTest, CommunicationPageWritesTheSettingsAndReconnects)
     RunFor(50ms);
     EXPECT_EQ(GetAccessibleName(Find<wxChoice>(2, IDC_BAUD_RATE)), "Baudrate");  // not the entry chosen
     EXPECT_NE(std::find(comm.calls.begin(), comm.calls.end(), "put_Baudrate 9600"), comm.calls.end());
+    // "Port" is the chosen port's number less one, whatever its place in the
+    // sorted list: COM2 is 1 (its index, 2, would open COM3).
     Choose(2, IDC_SERIAL_PORT, "COM2");
-    EXPECT_EQ(app->m_nPort, 2);
+    EXPECT_EQ(app->m_nPort, 1);
+    Choose(2, IDC_SERIAL_PORT, "COM10");
+    EXPECT_EQ(app->m_nPort, 9);
+    Choose(2, IDC_SERIAL_PORT, "COM2");
+    EXPECT_EQ(app->m_nPort, 1);
     Choose(2, IDC_STOP_BITS, "TWO");
     EXPECT_EQ(app->m_nStopBits, 2);
     Choose(2, IDC_HANDSHAKE, "XON/XOFF");
@@ -584,7 +590,7 @@ TEST_F(PagesTest, CommunicationPageWritesTheSettingsAndReconnects)
     EXPECT_EQ(messages.Texts(), std::vector<std::string>{app_strings::kPrinterNotFound});
     messages.shown.clear();
     EXPECT_EQ(app->m_nInterface, 2);
-    EXPECT_EQ(app->m_nPort, 2);
+    EXPECT_EQ(app->m_nPort, 1);
     for (int id : {IDC_PORT_LABEL, IDC_SERIAL_PORT, IDC_BAUD_RATE, IDC_PARITY, IDC_STOP_BITS, IDC_HANDSHAKE,
                    IDC_PARALLEL_PORT})
         EXPECT_FALSE(pages->Page(2)->FindWindow(id)->IsShown()) << id;
@@ -599,7 +605,7 @@ TEST_F(PagesTest, CommunicationPageWritesTheSettingsAndReconnects)
     // Back to serial: what the serial lists show is applied.
     Click(2, IDC_RS232);
     EXPECT_EQ(app->m_nInterface, 0);
-    EXPECT_EQ(app->m_nPort, 2);
+    EXPECT_EQ(app->m_nPort, 1);
     EXPECT_EQ(app->m_nBaudRate, 9600);
 
     // The check box sets "Version" and shows or hides Upload at once.
@@ -694,9 +700,10 @@ TEST_F(PagesTest, StoredSettingsAreShownAtCreation)
     // Written before the start: a profile the program reads.
     {
         std::ofstream profile(dir / "config/Marquen.conf");
-        profile << "[Settings]\nInterface=0\nPort=1\nBaud rate=9600\nStop=1\nFlow control=3\nParity=1\n";
+        profile << "[Settings]\nInterface=0\nPort=2\nBaud rate=9600\nStop=1\nFlow control=3\nParity=1\n";
     }
     Start(false);
+    // Port 2 is COM3, the second entry of the list.
     EXPECT_EQ(Find<wxChoice>(2, IDC_SERIAL_PORT)->GetStringSelection(), "COM3");
     EXPECT_EQ(Find<wxChoice>(2, IDC_BAUD_RATE)->GetStringSelection(), "9600");
     EXPECT_EQ(Find<wxChoice>(2, IDC_STOP_BITS)->GetStringSelection(), "ONE");  // one and a half
@@ -704,6 +711,24 @@ TEST_F(PagesTest, StoredSettingsAreShownAtCreation)
     EXPECT_EQ(Find<wxChoice>(2, IDC_PARITY)->GetStringSelection(), "ODD");
     Choose(2, IDC_PARITY, "NONE");
     EXPECT_EQ(app->m_nStopBits, 0);
+    EXPECT_EQ(app->m_nPort, 2);
+}
+
+TEST_F(PagesTest, AStoredPortTheMachineLacksIsNeitherShownNorReplaced)
+{
+    comm.comPorts = {L"COM7"};
+    {
+        std::ofstream profile(dir / "config/Marquen.conf");
+        profile << "[Settings]\nInterface=0\nPort=0\n";
+    }
+    Start(false);
+    // COM1 is not there: no entry is chosen, and another choice on the page
+    // keeps the stored port.
+    EXPECT_EQ(Find<wxChoice>(2, IDC_SERIAL_PORT)->GetSelection(), wxNOT_FOUND);
+    Choose(2, IDC_BAUD_RATE, "9600");
+    EXPECT_EQ(app->m_nPort, 0);
+    Choose(2, IDC_SERIAL_PORT, "COM7");
+    EXPECT_EQ(app->m_nPort, 6);
 }
 
 TEST_F(PagesTest, PagesFollowTheirLayoutsDownTo400Pixels)

@@ -66,6 +66,48 @@ void AddSorted(wxChoice* list, std::vector<wxString> names)
         list->Append(name);
 }
 
+// The profile's "Port" is the port's number less one (0 is COM1): that is how
+// the application names the port it opens. The lists are sorted by name and
+// hold only the ports the machine has, so an entry's index is no port number
+// ("COM10" sorts before "COM2"; a machine may have COM7 alone): storing the
+// index opened another port than the one chosen. The page keeps list indexes
+// and turns them into port numbers and back here.
+
+/// The number of the port an entry names ("COM7" with prefix "COM": 7); -1
+/// for no entry or a name of another form.
+int PortNumberOfEntry(const wxChoice* list, int nIndex, const char* prefix)
+{
+    if (nIndex < 0 || nIndex >= static_cast<int>(list->GetCount()))
+        return -1;
+    wxString digits;
+    long number = 0;
+    if (!list->GetString(static_cast<unsigned>(nIndex)).Upper().StartsWith(prefix, &digits) || digits.empty() ||
+        !digits.IsNumber() || !digits.ToLong(&number) || number < 1 || number > 0x7FFFFFFF)
+        return -1;
+    return static_cast<int>(number);
+}
+
+/// The index of the entry that names port number nNumber; -1 when none does.
+int EntryOfPortNumber(const wxChoice* list, int nNumber, const char* prefix)
+{
+    for (int i = 0; i < static_cast<int>(list->GetCount()); ++i) {
+        if (PortNumberOfEntry(list, i, prefix) == nNumber)
+            return i;
+    }
+    return -1;
+}
+
+/// The "Port" setting for the entry chosen in list: its number less one. An
+/// empty list stores -1; a list with no entry chosen (the stored port is not
+/// on this machine) keeps the setting as it is.
+int PortSettingOf(const wxChoice* list, int nIndex, const char* prefix, int nCurrent)
+{
+    if (list->GetCount() == 0)
+        return -1;
+    const int number = PortNumberOfEntry(list, nIndex, prefix);
+    return number > 0 ? number - 1 : nCurrent;
+}
+
 }  // namespace
 
 CCommunicationPage::CCommunicationPage(wxWindow* parent, CMarquenApp& app)
@@ -187,7 +229,7 @@ void CCommunicationPage::ShowCurrentSettings()
     switch (m_app.m_nInterface) {
     case 0:
         m_rs232->SetValue(true);
-        m_nSerialPort = m_app.m_nPort;
+        m_nSerialPort = EntryOfPortNumber(m_serialPorts, m_app.m_nPort + 1, "COM");
         m_nBaud = BaudIndex(m_app.m_nBaudRate);
         m_nParity = m_app.m_nParity;
         if (m_app.m_nStopBits == 0)
@@ -199,7 +241,7 @@ void CCommunicationPage::ShowCurrentSettings()
         break;
     case 1:
         m_ieee1284->SetValue(true);
-        m_nParallelPort = m_app.m_nPort;
+        m_nParallelPort = EntryOfPortNumber(m_parallelPorts, m_app.m_nPort + 1, "LPT");
         break;
     case 2:
         m_usb->SetValue(true);
@@ -258,7 +300,7 @@ void CCommunicationPage::Apply()
     ReadLists();
     if (m_rs232->GetValue()) {
         m_app.m_nInterface = 0;
-        m_app.m_nPort = m_nSerialPort;
+        m_app.m_nPort = PortSettingOf(m_serialPorts, m_nSerialPort, "COM", m_app.m_nPort);
         if (m_nBaud >= 0 && m_nBaud < static_cast<int>(std::size(kBaudRates)))
             m_app.m_nBaudRate = kBaudRates[m_nBaud];
         m_app.m_nParity = m_nParity;
@@ -268,7 +310,7 @@ void CCommunicationPage::Apply()
             m_app.m_nFlowControl = m_nHandshaking + 1;
     } else if (m_ieee1284->GetValue()) {
         m_app.m_nInterface = 1;
-        m_app.m_nPort = m_nParallelPort;
+        m_app.m_nPort = PortSettingOf(m_parallelPorts, m_nParallelPort, "LPT", m_app.m_nPort);
     } else if (m_network->GetValue()) {
         m_app.m_nInterface = app_settings::kInterfaceNetwork;
         m_app.m_strHost = m_host->GetValue().Strip(wxString::both).utf8_string();
