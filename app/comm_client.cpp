@@ -70,12 +70,6 @@ void CMarquenApp::DisconnectSink()
     m_pSink.reset();
 }
 
-bool CMarquenApp::ConnectUsbPrinter(std::string&)
-{
-    RefreshStatusLine();
-    return false;
-}
-
 void CMarquenApp::ConnectPrinter()
 {
     try {

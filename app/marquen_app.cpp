@@ -97,7 +97,13 @@ bool CMarquenApp::ProcessCommandLine()
     for (const std::string& argument : m_arguments) {
         if (argument.empty())
             continue;
-        return OpenDocumentFile(argument) != nullptr;
+        if (OpenDocumentFile(argument) != nullptr)
+            return true;
+        // A picture whose import the user cancelled is no failure: the
+        // program starts with an empty document.
+        if (m_pDocument == nullptr || !m_pDocument->OpenWasCancelled())
+            return false;
+        break;
     }
     OnFileNew();
     return true;
@@ -125,6 +131,11 @@ void CMarquenApp::SetStatusText(const std::string& text)
 
 CMarquenDoc* CMarquenApp::OpenDocumentFile(const std::string& path)
 {
+    // A colour or grey picture is first put to the user (how to make dots of
+    // it); a cancel must leave the open document exactly as it is, so the
+    // question comes before the reload below forgets its path.
+    if (m_pDocument && !m_pDocument->PrepareOpen(path))
+        return nullptr;
     // The framework only activates a document whose path is the one asked
     // for; forgetting the path first makes it read the file again, so choosing
     // the open file once more shows what is on disk now.

@@ -66,6 +66,26 @@ inline constexpr int IDS_SINK_NOT_CONNECTED = 61215;
 inline constexpr const char* kSinkNotConnected = "QUORLINK - Events : Unable to connect to the sink object.";
 /// Followed by the system's text for the HRESULT.
 inline constexpr const char* kCreateFailed = "Failed to create ICommunication instance\n";
+inline constexpr int IDS_PRINTER_NOT_FOUND = 61212;
+inline constexpr const char* kPrinterNotFound =
+    "Your printer has not been found by the system. Please verify that your printer is well connected and "
+    "powered on.";
+/// The USB printer is bound to another driver (%s) on a system where the
+/// program cannot switch it.
+inline constexpr const char* kSwitchWithDeviceManager =
+    "Your printer is well connected,but Marquen needs to switch from \"%s\"  to \"Vantrex USB Driver\".\nYou "
+    "can do that with the Device manager in the control panel";
+/// The question before the switch; both %s are the other driver.
+inline constexpr const char* kSwitchQuestion =
+    "Your printer is well connected,but Marquen needs to switch from \"%s\"  to \"Vantrex USB Driver\".\nYou "
+    "will able to switch back to \"%s\" at the end of the session.\nDo you want to continue ?";
+/// Shown, followed by the system's text, when switching to the maker's
+/// driver fails with a code the communication server has no text for.
+inline constexpr const char* kSwitchFailed = "Marquen could not switch your printer to \"Vantrex USB Driver\": ";
+/// The question at exit; %s is the previous driver.
+inline constexpr const char* kSwitchBackQuestion = "Do you want to re-load \"%s\" driver ?";
+/// Where the maker's driver information file lies, after the program folder.
+inline constexpr const char* kDriverInformationFile = "/USB Driver/vantrex.inf";
 }  // namespace app_strings
 
 /// The message shown for a COM error that ended a command: the system's text
@@ -241,8 +261,10 @@ protected:
     /// Releases the upload buffer, disconnects and destroys the event sink,
     /// closes the port when it is open.
     virtual void ShutdownCommunication();
-    /// Offers to switch the USB printer back to its previous driver.
-    virtual void OfferDriverSwitchBack() {}
+    /// Offers to switch the USB printer back to the driver it had before
+    /// the switch (when one was made and the system can switch drivers);
+    /// Yes rebinds it, whatever comes of that.
+    virtual void OfferDriverSwitchBack();
     /// Ends the component-support module of InitComponentSupport.
     virtual void TermComponentSupport() {}
     /// The framework's exit processing; returns its exit code.
@@ -254,9 +276,14 @@ protected:
     virtual HRESULT CreateCommunicationInstance(IUnknown** ppUnknown);
     /// The USB branch of ConnectPrinter: the search for the printer and the
     /// driver switch. The port name ("USB") to open, or false when no port is
-    /// to be opened (the status line has been refreshed). Without the USB
-    /// search: false.
-    virtual bool ConnectUsbPrinter(std::string& /*portName*/);
+    /// to be opened (the status line has been refreshed). Shows the messages
+    /// and asks the question of the driver switch; a failing search or switch
+    /// throws _com_error.
+    virtual bool ConnectUsbPrinter(std::string& portName);
+    /// Whether the system belongs to the family where the program switches
+    /// drivers itself. True on Linux: device setup detaches and re-attaches
+    /// the kernel's printer driver.
+    virtual bool IsWindowsNT();
 
     /// The framework's opening of a file as the single document: no question
     /// about unsaved changes, an open document of the same path is only

@@ -5,6 +5,7 @@
 #include "usb_driver_class.h"
 #include "usb_search.h"
 
+#include "devices/usb_hotplug.h"
 #include "diagnostics/diagnostics.h"
 
 #include <chrono>
@@ -62,9 +63,15 @@ HRESULT CCommunication::CreateHiddenWindow() {
         filter.dbcc_classguid = GUID_CLASS_VANTREX_USB_DRIVER;
         g_notification = marquen::window::RegisterDeviceNotification(m_window, &filter,
                                                                       marquen::window::DEVICE_NOTIFY_WINDOW_HANDLE);
-        if (g_notification)
+        if (g_notification) {
             g_notificationOwner = this;
-        else
+            // Arrivals and removals come from the USB bus; without hot-plug
+            // support the port is not reopened by itself.
+            if (!marquen::devices::WatchUsbDevices())
+                marquen::diagnostics::Report(marquen::diagnostics::Level::kInfo,
+                                             "USB hot-plug is not available: a printer plugged in again is not "
+                                             "reopened by itself");
+        } else
             marquen::diagnostics::Report(marquen::diagnostics::Level::kDebug,
                                          "RegisterDeviceNotification : Last error : " +
                                              std::to_string(GetLastError()));

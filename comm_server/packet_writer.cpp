@@ -49,6 +49,11 @@ enum class PacketOutcome { Sent, Failed, Aborted };
 PacketOutcome WritePacket(const PacketTransfer& transfer, size_t offset, DWORD length) {
     HANDLE port = Comm_GethCommPortTX();
     OVERLAPPED* overlapped = Comm_GetOverlappedTX();
+    if (overlapped == nullptr) {
+        // The port library could not make its state: nothing can be written.
+        ReportPortFailure("writing to the port failed");
+        return PacketOutcome::Failed;
+    }
     DWORD written = 0;
     if (Comm_WritePort(port, transfer.bytes.data() + offset, length, &written, overlapped))
         return written == length ? PacketOutcome::Sent : PacketOutcome::Failed;

@@ -51,6 +51,11 @@ public:
     }
 
     void Run() {
+        // The port library could not make its state: there is nothing to read with.
+        if (m_overlapped == nullptr) {
+            ReportReadFailure();
+            return;
+        }
         for (;;) {
             if (m_link.portKind.load() == kPortParallel) {
                 // A parallel port is read at most every second pass, and only

@@ -1,12 +1,7 @@
 #pragma once
-// Finding the maker's USB printer and binding it to a driver.
-//
-// USB comes later: the USB transport and the device-setup layer it needs do
-// not exist yet, so the search finds no printer (found 0, text "") and a
-// driver switch fails (120, "not supported on this system", for an
-// information-file path; 0 for a driver description). The shapes are the
-// final ones, so the device arrival handling and the two ICommunication
-// members already call through them.
+// Finding the maker's USB printer and binding it to a driver, through
+// device setup (platform/devices). Both run on the caller's thread; the
+// device arrival handling uses the search too.
 #include "win_types.h"
 
 #include <string>
@@ -26,12 +21,15 @@ struct UsbSearchResult {
     std::string text;
 };
 
-/// Looks for the printer. Calling thread; does not block.
+/// Looks for the printer: found, and "" when it is bound to the maker's
+/// driver, else the description of its driver ("Unknown Device" when that
+/// cannot be read). Calling thread; asks the bus (a few milliseconds).
 UsbSearchResult SearchUsbPrinter();
 /// Binds the printer to the driver of the information file at `location`
 /// (a path containing "vantrex.inf": 0 on success, else a system error
 /// code) or to the driver described by `location` (nonzero on success, 0 on
-/// failure). Calling thread.
+/// failure). A failure of the path mode with a known code shows its text in
+/// a message box. Calling thread; blocks while the driver is switched.
 LONG UpdateUsbDriver(std::string_view location);
 
 }  // namespace quorlink

@@ -49,10 +49,10 @@ constexpr DWORD kReplyByteGap = 100;
 /// How often a wait for a reply looks whether the line is still there.
 constexpr DWORD kHangUpPoll = 50;
 
-/// Waits for DataEvent, at most readWait. A line that hangs up in the
+/// Waits for the data signal, at most readWait. A line that hangs up in the
 /// meantime (the printer unplugged or switched off) brings no reply: the wait
 /// ends as soon as the port library finds the device gone. True when the
-/// event fired.
+/// signal came.
 bool WaitForReply(AutoResetSignal& data, DWORD readWait) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(readWait);
     for (;;) {
@@ -127,6 +127,12 @@ LONG CCommunication::WriteSynchronously(SAFEARRAY* array, LONG length, LONG* plW
     LONG rc;
     HANDLE port = Comm_GethCommPortTX();
     OVERLAPPED* overlapped = Comm_GetOverlappedTX();
+    if (overlapped == nullptr) {
+        // The port library could not make its state: nothing can be written.
+        ReportPortFailure("writing to the port failed");
+        SafeArrayUnlock(array);
+        return WRITEPORT_RC_FAILED;
+    }
     DWORD written = 0;
     BOOL done;
     {

@@ -62,6 +62,20 @@ std::string SaveAsSuggestion(const std::string& inputPath, PictureType type)
 
 namespace {
 
+// The file's bytes when it is a picture to import; nothing when it is one of
+// the five formats or cannot be read (the usual open then says why).
+std::optional<std::vector<uint8_t>> ImportableBytes(const std::string& path)
+{
+    std::unique_ptr<PictureFile> file = CreatePictureFile(BITMAP, path);
+    std::string error;
+    if (file->Open(FileAccess::GenericRead, FileDisposition::OpenExisting, error) != PR_OK)
+        return std::nullopt;
+    std::span<const uint8_t> raw = file->RawData();
+    if (!DetectImageFormat(raw))
+        return std::nullopt;
+    return std::vector<uint8_t>(raw.begin(), raw.end());
+}
+
 }  // namespace
 
 CMarquenDoc::CMarquenDoc(IMessageBox& messageBox, IStatusLine& statusLine)
@@ -92,12 +106,74 @@ bool CMarquenDoc::OnNewDocument()
     return true;
 }
 
+bool CMarquenDoc::PrepareOpen(const std::string& path)
+{
+    m_pendingImport.reset();
+    m_bOpenCancelled = false;
+    std::optional<std::vector<uint8_t>> bytes = ImportableBytes(path);
+    if (!bytes)
+        return true;
+    return PrepareImport(path, std::move(*bytes));
+}
+
+bool CMarquenDoc::PrepareImport(const std::string& path, std::vector<uint8_t> bytes)
+{
+    m_pendingImport.reset();
+    m_bOpenCancelled = false;
+    std::optional<ImageFormat> format = DetectImageFormat(bytes);
+    GreyPicture grey;
+    std::string error;
+    if (!format || !ReadGreyPicture(bytes, 0, grey, error)) {
+        ShowMessage(error.empty() ? std::string(doc_strings::kPictureNotSupported) : error);
+        return false;
+    }
+    ImportOptions options = ClampImportOptions(m_pImportStore != nullptr ? m_pImportStore->LoadImportOptions()
+                                                                          : ImportOptions{});
+    ImportPreview preview(std::move(bytes), std::move(grey));
+    if (m_pImportQuestion != nullptr) {
+        ImportRequest request{path, *format, &preview};
+        std::optional<ImportOptions> chosen = m_pImportQuestion->AskImportOptions(request, options);
+        if (!chosen) {
+            m_bOpenCancelled = true;
+            return false;
+        }
+        options = ClampImportOptions(*chosen);
+        if (m_pImportStore != nullptr)
+            m_pImportStore->SaveImportOptions(options);
+    }
+    ImportedPicture dots;
+    if (!preview.Compute(options, dots, error)) {
+        ShowMessage(error);
+        return false;
+    }
+    // A bitmap of the dots, as an uploaded logo is; it keeps the file's path,
+    // which names the picture on the page.
+    std::unique_ptr<PictureFile> picture = CreatePictureFile(BITMAP, path);
+    if (picture->ExtractWindow(dots.width, dots.height, 0, 0, dots.width, dots.height, dots.bits, error) != PR_OK) {
+        ShowMessage(error);
+        return false;
+    }
+    m_pendingImport = PendingImport{path, std::move(picture)};
+    return true;
+}
+
 bool CMarquenDoc::OnOpenDocument(const std::string& path)
 {
     std::string report = CheckReadable(path);
     if (!report.empty()) {
+        m_pendingImport.reset();
         ShowMessage(report);
         return false;
+    }
+    // Called without PrepareOpen (or for another file): the question is asked
+    // now, still before anything changes.
+    if (!m_pendingImport || m_pendingImport->path != path) {
+        m_pendingImport.reset();
+        m_bOpenCancelled = false;
+        if (std::optional<std::vector<uint8_t>> bytes = ImportableBytes(path)) {
+            if (!PrepareImport(path, std::move(*bytes)))
+                return false;
+        }
     }
     SetModifiedFlag(false);
 
@@ -111,6 +187,14 @@ bool CMarquenDoc::OnOpenDocument(const std::string& path)
     // included, or it would keep saying that the output is displayed.
     if (switched)
         UpdateStatusText();
+    if (m_pendingImport) {
+        DiscardInput();
+        m_pInput = std::move(m_pendingImport->picture);
+        m_pendingImport.reset();
+        m_bInputImported = true;
+        UpdateAllViews(HINT_INPUT_PICTURE);
+        return true;
+    }
     return LoadInputPicture();
 }
 
@@ -118,6 +202,7 @@ bool CMarquenDoc::LoadInputPicture()
 {
     // The previous input goes as soon as the search starts, whatever it finds.
     DiscardInput();
+    m_bInputImported = false;
     LoadedPicture loaded = LoadPictureFile(m_strInputPath);
     switch (loaded.outcome) {
     case LoadOutcome::Loaded:
@@ -139,6 +224,7 @@ bool CMarquenDoc::LoadInputPicture()
 void CMarquenDoc::LoadInputFromMemory(const uint8_t* bytes, size_t length)
 {
     DiscardInput();
+    m_bInputImported = false;
     m_pOutput.reset();
     static const uint8_t kNothing = 0;
     LoadedPicture loaded = LoadBitmapFromMemory(bytes != nullptr ? bytes : &kNothing, bytes != nullptr ? length : 0);
@@ -269,8 +355,9 @@ void CMarquenDoc::OnFileSave()
         OnOutputPicture();
     // The output path starts as the input file's own path: saving another
     // format there would destroy the user's picture. The user chooses the
-    // name instead, offered with the output type's extension.
-    if (m_pOutput && m_pInput && m_pInput->Type() != m_nOutputType &&
+    // name instead, offered with the output type's extension. An imported
+    // picture's file is in none of the output types.
+    if (m_pOutput && m_pInput && (m_bInputImported || m_pInput->Type() != m_nOutputType) &&
         SameFile(m_pOutput->Path(), m_strInputPath)) {
         RunSaveAs(SaveAsSuggestion(m_strInputPath, m_nOutputType));
         return;

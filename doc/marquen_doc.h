@@ -11,6 +11,7 @@
 //
 // Single-threaded: every member runs on the user-interface thread.
 #include "document_views.h"
+#include "import_question.h"
 #include "picture_file.h"
 #include "user_interface.h"
 
@@ -51,6 +52,15 @@ public:
     /// view updates go nowhere and Save As does nothing). Must outlive the
     /// document or be detached first.
     void AttachWindows(IDocumentWindows* windows) { m_pWindows = windows; }
+    /// The question asked before a colour or grey picture is imported, and the
+    /// store of the last choices; null for either: the picture is imported
+    /// without asking, with the kept (or default) choices. Both must outlive
+    /// the document or be detached first.
+    void AttachImportQuestion(IImportQuestion* question, IImportSettingsStore* store)
+    {
+        m_pImportQuestion = question;
+        m_pImportStore = store;
+    }
 
     // --- The framework's document state ------------------------------------
     const std::string& GetPathName() const { return m_strPathName; }
@@ -69,11 +79,29 @@ public:
     bool SaveModified() { return true; }
 
     // --- Opening -------------------------------------------------------------
+    /// Runs before anything of the document changes for an open of path. When
+    /// path is a colour or grey picture (PNG, JPEG, GIF, WebP, TIFF, a bitmap
+    /// that is not monochrome) it is decoded and the user is asked how to turn
+    /// it into dots; the dots are then kept for OnOpenDocument (path). False,
+    /// with the document untouched, when the user cancels (OpenWasCancelled) or
+    /// the picture cannot be read (message shown). True for any other file:
+    /// OnOpenDocument reads it and reports its faults.
+    bool PrepareOpen(const std::string& path);
+    /// Whether the last PrepareOpen or OnOpenDocument ended because the user
+    /// cancelled the import question (not a fault of the file).
+    bool OpenWasCancelled() const { return m_bOpenCancelled; }
+    /// True while the input picture is an imported colour or grey picture: its
+    /// path names a file that no output type may be written over.
+    bool IsInputImported() const { return m_bInputImported; }
     /// Clears the path name, sets the default title, clears the stale flag and
     /// marks the input as new. The pictures stay. Always true.
     virtual bool OnNewDocument();
     /// Opens path as the new input picture and shows the input. False (with
     /// its message shown) when the file cannot be opened or read as a picture.
+    /// A colour or grey picture becomes a BITMAP input made of the dots
+    /// PrepareOpen (path) prepared, or, when it was not called for path, of
+    /// the dots the import question gives now; a cancelled question changes
+    /// nothing and returns false.
     virtual bool OnOpenDocument(const std::string& path);
     /// Reads the input path into the input picture, trying the five formats in
     /// their fixed order; the output picture is not touched. False with the
@@ -163,6 +191,9 @@ public:
 
 private:
     void ShowMessage(const std::string& text);
+    /// The import of path (whose bytes are given) up to the dots kept in
+    /// m_pendingImport; false when cancelled or failed (message shown).
+    bool PrepareImport(const std::string& path, std::vector<uint8_t> bytes);
     /// Save As with initialFileName suggested (empty: none).
     void RunSaveAs(const std::string& initialFileName);
     void DiscardInput() { m_pInput.reset(); }
@@ -172,6 +203,17 @@ private:
     IMessageBox& m_messageBox;
     IStatusLine& m_statusLine;
     IDocumentWindows* m_pWindows = nullptr;
+    IImportQuestion* m_pImportQuestion = nullptr;
+    IImportSettingsStore* m_pImportStore = nullptr;
+
+    /// Dots of an imported picture, prepared for the open of path.
+    struct PendingImport {
+        std::string path;
+        std::unique_ptr<PictureFile> picture;
+    };
+    std::optional<PendingImport> m_pendingImport;
+    bool m_bOpenCancelled = false;
+    bool m_bInputImported = false;
 
     std::string m_strPathName;
     std::string m_strTitle = doc_strings::kDefaultTitle;

@@ -16,6 +16,7 @@
 #include "parallel_port.h"
 #include "serial_port.h"
 #include "thread_annotations.h"
+#include "usb_port.h"
 
 #include <mutex>
 #include <string>
@@ -103,6 +104,8 @@ int OpenSetup(HWND hWnd, int nPortKind, int /*nSetupVersion*/) {
     state.opened = true;
     state.kind = nPortKind;
     state.window = hWnd;
+    if (nPortKind == FUNDAPORT_KIND_USB)
+        fundaport::UsbSetup(hWnd);
     return 1;
 }
 
@@ -126,9 +129,10 @@ unsigned IsConnectionValid(int nArg1, int nArg2, int nArg3, int nArg4, int nArg5
             return FUNDAPORT_CONNECTION_REFUSED;
         }
         break;
+    case FUNDAPORT_KIND_USB:
+        // USB: (option, device, use-interrupt-output flag, 0, 0, 0, 0).
+        return fundaport::UsbConnectionVerdict(nArg1, nArg2, nArg3);
     default:
-        // USB goes through the USB transport, which this library does not
-        // reach yet: the caller must not go on.
         return FUNDAPORT_CONNECTION_REFUSED;
     }
     if (state.device == nullptr || !state.connected) {
@@ -138,7 +142,7 @@ unsigned IsConnectionValid(int nArg1, int nArg2, int nArg3, int nArg4, int nArg5
     return same && IsLive(state.device) ? FUNDAPORT_CONNECTION_UNCHANGED : FUNDAPORT_CONNECTION_REBUILD;
 }
 
-int UpdateConnection(int /*nArg1*/, int nArg2, int& nArg3, int& nArg4, int& nArg5, int& nArg6, int& nArg7) {
+int UpdateConnection(int nArg1, int nArg2, int& nArg3, int& nArg4, int& nArg5, int& nArg6, int& nArg7) {
     PortState& state = State();
     int kind;
     HANDLE previous;
@@ -149,11 +153,12 @@ int UpdateConnection(int /*nArg1*/, int nArg2, int& nArg3, int& nArg4, int& nArg
             return 0;
         }
         kind = state.kind;
-        if (kind == FUNDAPORT_KIND_USB) {
-            SetLastError(ERROR_NOT_SUPPORTED);
-            return 0;
-        }
-        previous = state.TakeDevice();
+        previous = kind == FUNDAPORT_KIND_USB ? nullptr : state.TakeDevice();
+    }
+    if (kind == FUNDAPORT_KIND_USB) {
+        // USB: (reopen flag, device, use-interrupt-output flag, interrupt-in
+        // present, interrupt-out present); the two flags come back.
+        return fundaport::UsbConnect(nArg1, nArg2, nArg3, nArg4, nArg5);
     }
     CloseDevice(previous);
 
@@ -195,6 +200,8 @@ int UpdateConnection(int /*nArg1*/, int nArg2, int& nArg3, int& nArg4, int& nArg
 int IsPortAvailable(void) {
     PortState& state = State();
     std::lock_guard guard(state.lock);
+    if (state.kind == FUNDAPORT_KIND_USB)
+        return fundaport::UsbIsAvailable() ? 1 : 0;
     return IsLive(state.device) ? 1 : 0;
 }
 
@@ -203,7 +210,11 @@ void SetConnect(int bConnect) {
     HANDLE closing = nullptr;
     {
         std::lock_guard guard(state.lock);
-        if (bConnect && state.device != nullptr) {
+        if (state.kind == FUNDAPORT_KIND_USB) {
+            state.connected = bConnect && fundaport::UsbIsAvailable();
+            if (!state.connected)
+                fundaport::UsbBreakDown();
+        } else if (bConnect && state.device != nullptr) {
             state.connected = true;
         } else {
             closing = state.TakeDevice();
@@ -229,6 +240,10 @@ int BreakDownCommPort(void) {
     HANDLE closing;
     {
         std::lock_guard guard(state.lock);
+        if (state.kind == FUNDAPORT_KIND_USB) {
+            state.connected = false;
+            return fundaport::UsbBreakDown() ? 1 : 0;
+        }
         closing = state.TakeDevice();
     }
     CloseDevice(closing);
@@ -241,6 +256,8 @@ void CloseCleanuo(void) {
     {
         std::lock_guard guard(state.lock);
         closing = state.TakeDevice();
+        if (state.kind == FUNDAPORT_KIND_USB)
+            fundaport::UsbBreakDown();
         state.opened = false;
         state.kind = -1;
         state.window = nullptr;
@@ -251,10 +268,24 @@ void CloseCleanuo(void) {
 HANDLE GethCommPortTX(void) {
     PortState& state = State();
     std::lock_guard guard(state.lock);
+    if (state.kind == FUNDAPORT_KIND_USB)
+        return fundaport::UsbWriteHandle();
     return state.device;
 }
 
-HANDLE GethCommPortRX(void) { return GethCommPortTX(); }
+HANDLE GethCommPortRX(void) {
+    PortState& state = State();
+    std::lock_guard guard(state.lock);
+    if (state.kind == FUNDAPORT_KIND_USB)
+        return fundaport::UsbReadHandle();
+    return state.device;
+}
+
+bool IsUsbKind() {
+    PortState& state = State();
+    std::lock_guard guard(state.lock);
+    return state.kind == FUNDAPORT_KIND_USB;
+}
 
 OVERLAPPED* GetOverlappedTX(void) { return &State().transmit; }
 
@@ -264,10 +295,14 @@ BOOL WritePort(HANDLE hPort, const void* pBuffer, DWORD dwLength, DWORD* pdwWrit
     if (pOverlapped != nullptr && !HasOverlappedIoCompleted(pOverlapped)) {
         CancelIoEx(hPort, pOverlapped);
     }
+    if (IsUsbKind())
+        return fundaport::UsbWrite(hPort, pBuffer, dwLength, pdwWritten, pOverlapped);
     return WriteFile(hPort, pBuffer, dwLength, pdwWritten, pOverlapped);
 }
 
 BOOL ReadPort(HANDLE hPort, void* pBuffer, DWORD dwLength, DWORD* pdwRead, OVERLAPPED* pOverlapped) {
+    if (IsUsbKind())
+        return fundaport::UsbRead(hPort, pBuffer, dwLength, pdwRead, pOverlapped);
     BOOL done = ReadFile(hPort, pBuffer, dwLength, pdwRead, pOverlapped);
     if (!done && pOverlapped != nullptr && HasOverlappedIoCompleted(pOverlapped)) {
         DWORD error = GetLastError();
@@ -284,6 +319,9 @@ BOOL ReadPort(HANDLE hPort, void* pBuffer, DWORD dwLength, DWORD* pdwRead, OVERL
 }
 
 int IsDevicePresent(void) {
+    // USB asks the printer itself, outside the port lock.
+    if (IsUsbKind())
+        return fundaport::UsbIsDevicePresent() ? 1 : 0;
     PortState& state = State();
     std::lock_guard guard(state.lock);
     return IsLive(state.device) ? 1 : 0;

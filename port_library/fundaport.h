@@ -55,9 +55,8 @@ constexpr unsigned FUNDAPORT_CONNECTION_UNCHANGED = 0;
 constexpr unsigned FUNDAPORT_CONNECTION_REBUILD = 1;
 /// Not connected yet: call Comm_UpdateConnection directly.
 constexpr unsigned FUNDAPORT_CONNECTION_SET = 2;
-/// Not possible: the library is not set up for this kind, a code or the
-/// option is out of range, or the kind is USB (not forwarded to the USB
-/// transport yet). The caller leaves the connection as it is.
+/// Not possible: the library is not set up for this kind, or a code or the
+/// option is out of range. The caller leaves the connection as it is.
 constexpr unsigned FUNDAPORT_CONNECTION_REFUSED = 3;
 
 extern "C" {
@@ -71,18 +70,25 @@ int Comm_OpenSetup(HWND hWnd, int nPortKind, int nSetupVersion) noexcept;
 /// Compares the wanted connection with the current one; returns one of the
 /// FUNDAPORT_CONNECTION_ values. Serial: (index, option, baud, parity,
 /// handshake, data bits, stop bits). Parallel: (index, option, 0, 0, 0, 0, 0).
-/// USB: (option, 0, real-time flag, 0, 0, 0, 0).
+/// USB: (option, device, use-interrupt-output flag, 0, 0, 0, 0): UNCHANGED
+/// when connected to that device with that choice and nothing needs a
+/// reconnection, else REBUILD (go on with Comm_UpdateConnection).
 unsigned Comm_IsConnectionValid(int nArg1, int nArg2, int nArg3, int nArg4, int nArg5, int nArg6,
                                 int nArg7) noexcept;
 
 /// Opens the port and applies the settings (closing a connection still
 /// open first). Serial: (0, index, baud, parity, handshake, data bits, stop
 /// bits). Parallel: (0, index, five values not used). USB: (was-open flag,
-/// device 0, real-time flag, interrupt-in, interrupt-out): not available
-/// yet, 0 with ERROR_NOT_SUPPORTED. 1 on success, 0 with the last error
-/// (ERROR_FILE_NOT_FOUND for an unmapped name, the open's error, or
-/// ERROR_INVALID_PARAMETER for a code out of range). The values are passed
-/// by reference as the contract has it; they are left as they are.
+/// device, use-interrupt-output flag (the real-time flag), interrupt-in,
+/// interrupt-out): connects through the USB transport (libtramline.so,
+/// loaded from this library's folder, else the loader's path); the last two
+/// receive whether the printer has an interrupt input / output. 1 on
+/// success, 0 with the last error (ERROR_FILE_NOT_FOUND for an unmapped
+/// name, the open's error, ERROR_INVALID_PARAMETER for a code out of range;
+/// for USB ERROR_MOD_NOT_FOUND / ERROR_PROC_NOT_FOUND when the transport
+/// cannot be loaded, else its driver status). The serial and parallel
+/// values are passed by reference as the contract has it and left as they
+/// are.
 int Comm_UpdateConnection(int nArg1, int nArg2, int& nArg3, int& nArg4, int& nArg5, int& nArg6,
                           int& nArg7) noexcept;
 
@@ -126,7 +132,8 @@ BOOL Comm_WritePort(HANDLE hPort, const void* pBuffer, DWORD dwLength, DWORD* pd
 BOOL Comm_ReadPort(HANDLE hPort, void* pBuffer, DWORD dwLength, DWORD* pdwRead, OVERLAPPED* pOverlapped) noexcept;
 
 /// 1 while a port is open and its device has not hung up (for a
-/// pseudo-terminal: its other side is still open), else 0.
+/// pseudo-terminal: its other side is still open; for USB: the printer still
+/// answers a configuration request, at most 5 s), else 0.
 int Comm_IsDevicePresent(void) noexcept;
 /// Nonzero for an open parallel port that can be read (opened for reading,
 /// and no read was refused by the driver), else 0.

@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libwxgtk3.2-dev libusb-1.0-0-dev libudev-dev libgtest-dev libgmock-dev
-  libbenchmark-dev xvfb xauth xdotool imagemagick x11-apps x11-utils umockdev
+  libbenchmark-dev xvfb xauth xdotool imagemagick x11-apps x11-utils umockdev libumockdev-dev
   python3-markdown weasyprint libvips-dev libpng-dev python3-pil python3-numpy)
 missing=()
 for p in "${packages[@]}"; do
@@ -17,3 +17,4 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo_cmd apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+"$(dirname "$0")/install-udev-rule.sh"

@@ -141,12 +141,22 @@ void CMessageQueueSource::Detach()
 
 CDesktopApp::CDesktopApp(IMessageBox& messageBox)
     : CMarquenApp(messageBox), m_strWaitDialogProgram("/proc/self/exe"),
-      m_history(app_settings::kRecentFileCount, command_table::RecentFileWxId(0))
+      m_history(app_settings::kRecentFileCount, command_table::RecentFileWxId(0)),
+      m_importQuestion([this]() -> wxWindow* {
+          // Over the main window once it shows; at start-up (a picture named
+          // on the command line) the dialog stands alone.
+          return m_pFrame != nullptr && m_pFrame->IsShown() ? m_pFrame : nullptr;
+      }),
+      m_importStore([this]() -> wxConfigBase& { return GetProfile(); }, [this] { WriteProfile(); })
 {
+    m_importQuestion.m_beforeShow = [this] { StopWaitThread(); };
 }
 
 CDesktopApp::~CDesktopApp()
 {
+    // The document outlives this part of the object.
+    if (CMarquenDoc* doc = GetDocument())
+        doc->AttachImportQuestion(nullptr, nullptr);
     // The frame, the view and the pages refer to this object: they go first,
     // now, even when the frame was only marked for deletion at the next idle
     // time (a start-up that failed, or a loop that ended before that time).
@@ -187,6 +197,7 @@ bool CDesktopApp::CreateMainFrame(CMarquenDoc& doc)
     if (m_pFrame == nullptr)
         m_pFrame = new CMainFrame(*this);
     doc.AttachWindows(m_pFrame);
+    doc.AttachImportQuestion(&m_importQuestion, &m_importStore);
     m_pFrame->RefreshRecentFiles(m_history);
     return true;
 }
@@ -228,8 +239,9 @@ void CDesktopApp::OpenRecentFile(int n)
     if (n < 0 || static_cast<size_t>(n) >= m_history.GetCount())
         return;
     const std::string path(m_history.GetHistoryFile(static_cast<size_t>(n)).utf8_str());
-    if (OpenDocumentFile(path) == nullptr) {
-        // The framework forgets an entry that does not open any more.
+    if (OpenDocumentFile(path) == nullptr && !(GetDocument() != nullptr && GetDocument()->OpenWasCancelled())) {
+        // The framework forgets an entry that does not open any more (one
+        // whose import the user cancelled still opens).
         m_history.RemoveFileFromHistory(static_cast<size_t>(n));
         SaveHistory();
         if (m_pFrame != nullptr)

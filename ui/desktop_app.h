@@ -4,6 +4,7 @@
 // and the toolkit's message boxes; and the hook of the Communication object's
 // message queue into the toolkit's event loop.
 #include "diagnostics_window.h"
+#include "import_dialog.h"
 #include "marquen_app.h"
 #include "user_interface.h"
 
@@ -62,6 +63,8 @@ public:
     void OpenRecentFile(int n);
     /// Runs the About box.
     void ShowAbout() { OnAppAbout(); }
+    /// The import dialog's side of the document (tests drive its dialog).
+    CWxImportQuestion& ImportQuestion() { return m_importQuestion; }
     /// Start-up time measurement: set by ShowMainWindow.
     bool IsMainWindowShown() const { return m_bShown; }
 
@@ -85,4 +88,6 @@ private:
     CDiagnosticsHandler m_diagnostics;
     CMainFrame* m_pFrame = nullptr;
     bool m_bShown = false;
+    CWxImportQuestion m_importQuestion;
+    CProfileImportStore m_importStore;
 };

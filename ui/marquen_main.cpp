@@ -3,6 +3,7 @@
 // CMarquenApp's start-up, event loop and shutdown.
 #include "desktop_app.h"
 #include "wait_dialog.h"
+#include "window/message_box.h"
 
 #include <wx/app.h>
 #include <wx/evtloop.h>
@@ -104,7 +105,14 @@ public:
         for (int i = 1; i < argc; ++i)
             arguments.emplace_back(argv[i].utf8_str());
         m_pApp->SetCommandLine(std::move(arguments));
+        // The communication server's own messages (why a USB driver switch
+        // failed) come up as the program's message boxes, on this thread.
+        marquen::window::SetMessageBoxPresenter([this](const std::string& text, const std::string&, UINT) {
+            m_messageBox.ShowMessage(text, MessageButtons::Ok, MessageIcon::Warning);
+            return marquen::window::IDOK;
+        });
         if (!m_pApp->InitInstance()) {
+            marquen::window::SetMessageBoxPresenter({});
             m_messageBox.m_beforeShow = nullptr;
             m_queue.Detach();
             ReleaseSignalSource();
@@ -138,6 +146,7 @@ public:
         int code = 0;
         if (m_pApp) {
             code = m_pApp->ExitInstance();
+            marquen::window::SetMessageBoxPresenter({});
             m_queue.Detach();
             m_messageBox.m_beforeShow = nullptr;
             m_pApp.reset();

@@ -9,6 +9,7 @@
 #include "kernel/device_io.h"
 
 #include "kernel/handle_table.h"
+#include "kernel/served_device_internal.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -478,11 +479,17 @@ int DeviceHandleDescriptor(HANDLE device) {
 }
 
 BOOL ReadFile(HANDLE device, void* buffer, DWORD length, DWORD* bytesRead, OVERLAPPED* overlapped) {
+    if (IsServedDevice(device)) {
+        return ServedReadWrite(device, true, buffer, length, bytesRead, overlapped);
+    }
     auto object = LookupDevice(device);
     return object ? object->Start(true, buffer, length, bytesRead, overlapped) : FALSE;
 }
 
 BOOL WriteFile(HANDLE device, const void* buffer, DWORD length, DWORD* bytesWritten, OVERLAPPED* overlapped) {
+    if (IsServedDevice(device)) {
+        return ServedReadWrite(device, false, const_cast<void*>(buffer), length, bytesWritten, overlapped);
+    }
     auto object = LookupDevice(device);
     // The buffer is only ever read for a write.
     return object ? object->Start(false, const_cast<void*>(buffer), length, bytesWritten, overlapped) : FALSE;
@@ -499,11 +506,17 @@ BOOL GetOverlappedResultEx(HANDLE device, OVERLAPPED* overlapped, DWORD* bytesTr
             SetLastError(ERROR_IO_INCOMPLETE);
             return FALSE;
         }
-        auto object = LookupDevice(device);
-        if (!object) {
-            return FALSE;
+        bool ended;
+        if (IsServedDevice(device)) {
+            ended = ServedWaitResult(device, overlapped, milliseconds);
+        } else {
+            auto object = LookupDevice(device);
+            if (!object) {
+                return FALSE;
+            }
+            ended = object->WaitResult(overlapped, milliseconds);
         }
-        if (!object->WaitResult(overlapped, milliseconds)) {
+        if (!ended) {
             SetLastError(LoadStatus(overlapped) == ERROR_IO_PENDING && milliseconds != INFINITE
                              ? WAIT_TIMEOUT
                              : ERROR_INVALID_PARAMETER);
@@ -526,6 +539,10 @@ BOOL GetOverlappedResult(HANDLE device, OVERLAPPED* overlapped, DWORD* bytesTran
 }
 
 BOOL CancelIo(HANDLE device) {
+    if (IsServedDevice(device)) {
+        ServedCancel(device, nullptr);
+        return TRUE;
+    }
     auto object = LookupDevice(device);
     if (!object) {
         return FALSE;
@@ -535,6 +552,13 @@ BOOL CancelIo(HANDLE device) {
 }
 
 BOOL CancelIoEx(HANDLE device, OVERLAPPED* overlapped) {
+    if (IsServedDevice(device)) {
+        if (ServedCancel(device, overlapped) == 0) {
+            SetLastError(ERROR_NOT_FOUND);
+            return FALSE;
+        }
+        return TRUE;
+    }
     auto object = LookupDevice(device);
     if (!object) {
         return FALSE;
@@ -560,6 +584,9 @@ BOOL SetDeviceWriteGate(HANDLE device, DeviceWriteGate gate, DWORD recheckMillis
 }
 
 BOOL IsDeviceHungUp(HANDLE device) {
+    if (IsServedDevice(device)) {
+        return ServedIsGone(device) ? TRUE : FALSE;
+    }
     auto object = LookupAs<DeviceObject>(device);
     return !object || object->HungUp() ? TRUE : FALSE;
 }

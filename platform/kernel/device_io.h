@@ -6,6 +6,9 @@
 // background; the OVERLAPPED's event is signalled when it ends, and
 // GetOverlappedResult gives its count and outcome.
 //
+// Device files served in user space (kernel/served_device.h) take the same
+// calls, with their provider's semantics.
+//
 // A read completes as soon as at least one byte is there (serial ports are
 // read "as much as is available"); a write completes when every byte has
 // been taken by the device. One worker thread per device handle carries the

@@ -52,6 +52,8 @@ public:
     int baudRateAtConnect = -1;
     std::string programDirAtConnect;
     bool profileWrittenBeforeExit = false;
+    /// Attached to the document with the main frame, as the desktop does.
+    IImportQuestion* attachImportQuestion = nullptr;
 
 protected:
     void InitFrameworkSupport() override { calls.push_back("InitFrameworkSupport"); }
@@ -70,6 +72,8 @@ protected:
         calls.push_back("CreateMainFrame");
         if (mainFrameWorks)
             m_windows.Attach(doc);
+        if (attachImportQuestion != nullptr)
+            doc.AttachImportQuestion(attachImportQuestion, nullptr);
         return mainFrameWorks;
     }
     bool ProcessCommandLine() override

@@ -151,6 +151,66 @@ TEST_F(StartupTest, FailedOpenKeepsThePathNameAndTheStaleFlag)
     EXPECT_TRUE(app.IsInputLoaded());
 }
 
+// Answers the import question with the queued answers; nothing: cancel.
+class QueuedImportQuestion : public IImportQuestion {
+public:
+    std::optional<ImportOptions> AskImportOptions(const ImportRequest&, const ImportOptions&) override
+    {
+        ++asked;
+        std::optional<ImportOptions> answer = answers.empty() ? std::nullopt : answers.front();
+        if (!answers.empty())
+            answers.erase(answers.begin());
+        return answer;
+    }
+    std::vector<std::optional<ImportOptions>> answers;
+    int asked = 0;
+};
+
+TEST_F(StartupTest, CancellingTheImportOfTheOpenPictureKeepsItsNameAndState)
+{
+    ASSERT_TRUE(app.InitInstance());
+    std::filesystem::copy_file(std::filesystem::path(MARQUEN_TEST_DATA_DIR) / "ui/shop-logo.png", dir / "shop.png");
+    const std::string path = (dir / "shop.png").string();
+    QueuedImportQuestion question;
+    question.answers = {ImportOptions{}, std::nullopt};
+    app.GetDocument()->AttachImportQuestion(&question, nullptr);
+    CMarquenDoc* doc = app.OpenDocumentFile(path);
+    ASSERT_NE(doc, nullptr);
+    const PictureFile* input = doc->GetInput();
+    ASSERT_NE(input, nullptr);
+    EXPECT_EQ(doc->GetTitle(), "shop.png");
+    doc->OnOutputPicture();
+    const bool newInput = doc->IsNewInput();
+
+    // Opening the same file again reloads it, but only once the user has
+    // answered: a cancel must not have forgotten the document's name first.
+    EXPECT_EQ(app.OpenDocumentFile(path), nullptr);
+    EXPECT_EQ(question.asked, 2);
+    EXPECT_TRUE(doc->OpenWasCancelled());
+    EXPECT_EQ(doc->GetPathName(), path);
+    EXPECT_EQ(doc->GetTitle(), "shop.png");
+    EXPECT_EQ(doc->GetInput(), input);
+    EXPECT_EQ(doc->IsNewInput(), newInput);
+    EXPECT_FALSE(doc->IsShowInput());
+    EXPECT_EQ(app.recentFiles, std::vector<std::string>{path});
+    EXPECT_TRUE(messages.shown.empty());
+    app.GetDocument()->AttachImportQuestion(nullptr, nullptr);
+}
+
+TEST_F(StartupTest, APictureWhoseImportIsCancelledAtStartUpGivesAnEmptyDocument)
+{
+    std::filesystem::copy_file(std::filesystem::path(MARQUEN_TEST_DATA_DIR) / "ui/shop-logo.png", dir / "shop.png");
+    QueuedImportQuestion question;  // cancels
+    app.SetCommandLine({(dir / "shop.png").string()});
+    app.attachImportQuestion = &question;
+    ASSERT_TRUE(app.InitInstance());
+    EXPECT_EQ(question.asked, 1);
+    EXPECT_FALSE(app.IsInputLoaded());
+    EXPECT_EQ(app.GetDocument()->GetPathName(), "");
+    EXPECT_TRUE(messages.shown.empty());
+    app.GetDocument()->AttachImportQuestion(nullptr, nullptr);
+}
+
 TEST_F(StartupTest, PageChangesRebuildTheDisplayedOutput)
 {
     // Without a document there is nothing to update.

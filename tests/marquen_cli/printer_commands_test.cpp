@@ -543,7 +543,8 @@ TEST_F(PrinterCommandsTest, PortsAndArguments)
     EXPECT_EQ(closed.status, 1);
     EXPECT_EQ(closed.err, "marquen-cli: the port COM9 could not be opened\n");
     EXPECT_EQ(Run({"memory", "--port", "COM0"}).status, 2);
-    EXPECT_EQ(Run({"memory", "--port", "USB"}).status, 2);
+    EXPECT_EQ(Run({"memory", "--port", "USB2"}).status, 2);
+    EXPECT_EQ(Run({"memory", "--port", "USB", "--yes", "x"}).status, 2);
     EXPECT_EQ(Run({"memory", "--baud", "1200"}).status, 2);
     EXPECT_EQ(Run({"memory", "--parity", "mark"}).status, 2);
     EXPECT_EQ(Run({"download", "x.bmp", "--port", "COM7"}).status, 2);  // no --logo

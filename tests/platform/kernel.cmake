@@ -3,3 +3,4 @@
 marquen_add_test(platform kernel_sync LIBS marquen_platform_kernel LABELS threaded)
 marquen_add_test(platform kernel_thread LIBS marquen_platform_kernel LABELS threaded)
 marquen_add_test(platform kernel_device_io LIBS marquen_platform_kernel util LABELS threaded)
+marquen_add_test(platform kernel_served_device LIBS marquen_platform_devices LABELS threaded)

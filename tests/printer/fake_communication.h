@@ -57,6 +57,9 @@ public:
     std::map<std::string, HRESULT> failures;  ///< member name -> HRESULT it returns
     LONG opened = 0;
     bool openSucceeds = true;
+    LONG usbConnected = 0;        ///< what SearchUSBVantrexPrinter answers
+    std::string usbDriver;
+    LONG updateResult = 0;        ///< what UpdateUSBDriver answers
     HRESULT adviseResult = S_OK;
     bool hasConnectionPoint = true;
     IDispatch* sink = nullptr;
@@ -204,8 +207,9 @@ public:
     HRESULT GetLptPorts(VARIANT* list, LONG* count) override { return Ports("GetLptPorts", lptPorts, list, count); }
     HRESULT SearchUSBVantrexPrinter(BSTR* sDriver, LONG* bConnected) override
     {
-        *sDriver = SysAllocString(L"");
-        *bConnected = 0;
+        SysFreeString(*sDriver);
+        *sDriver = SysAllocStringUtf8(usbDriver);
+        *bConnected = usbConnected;
         return Call("SearchUSBVantrexPrinter");
     }
     HRESULT WriteAndRead(VARIANT* pBuffer, LONG lWritten, LONG* plRead, LONG* pbResult) override
@@ -242,10 +246,10 @@ public:
     }
     HRESULT get_PeriodOfOnComm(LONG* pVal) override { *pVal = 100; return Call("get_PeriodOfOnComm"); }
     HRESULT put_PeriodOfOnComm(LONG v) override { return Call("put_PeriodOfOnComm", std::to_string(v)); }
-    HRESULT UpdateUSBDriver(BSTR, LONG* plResult) override
+    HRESULT UpdateUSBDriver(BSTR bstrDriverLocation, LONG* plResult) override
     {
-        *plResult = 0;
-        return Call("UpdateUSBDriver");
+        *plResult = updateResult;
+        return Call("UpdateUSBDriver", BstrToUtf8(bstrDriverLocation));
     }
 
     // --- IConnectionPointContainer / IConnectionPoint ----------------------------------

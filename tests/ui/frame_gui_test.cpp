@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <wx/app.h>
+#include <wx/choice.h>
 #include <wx/evtloop.h>
 #include <wx/fileconf.h>
 #include <wx/menu.h>
@@ -474,6 +475,55 @@ TEST_F(FrameGuiTest, DroppedAndRecentFilesOpenLikeChosenOnes)
     frame->RunCommand(ID_FILE_MRU_FIRST + 1);
     EXPECT_EQ(app->History().GetCount(), 1u);
     EXPECT_EQ(messages.shown.size(), 1u);
+}
+
+TEST_F(FrameGuiTest, AColourPictureDroppedOnTheWindowIsImportedThroughItsDialog)
+{
+    Start({});
+    std::string logo = (folder / "shop-logo.png").string();
+    fs::copy_file(fs::path(Env("MARQUEN_SOURCE_DIR")) / "tests/data/ui/shop-logo.png", logo);
+    int shown = 0;
+    std::vector<uint8_t> before;
+    std::vector<uint8_t> after;
+    bool cancel = false;
+    app->ImportQuestion().m_onShow = [&](CImportDlg& dialog) {
+        ++shown;
+        wxTheApp->CallAfter([&] {
+            before = dialog.PreviewDots().bits;
+            auto* method = static_cast<wxChoice*>(dialog.FindWindow(import_dialog_ids::IDC_IMPORT_METHOD));
+            method->SetSelection(static_cast<int>(DitherMethod::Ordered));
+            wxCommandEvent event(wxEVT_CHOICE, method->GetId());
+            event.SetEventObject(method);
+            method->GetEventHandler()->ProcessEvent(event);
+            after = dialog.PreviewDots().bits;
+            dialog.EndModal(cancel ? wxID_CANCEL : wxID_OK);
+        });
+    };
+    auto* files = new wxString[1]{wxString::FromUTF8(logo)};
+    wxDropFilesEvent drop(wxEVT_DROP_FILES, 1, files);
+    frame->GetEventHandler()->ProcessEvent(drop);
+    EXPECT_EQ(shown, 1);
+    EXPECT_NE(before, after);
+    ASSERT_NE(Doc().GetInput(), nullptr);
+    EXPECT_EQ(Doc().GetInput()->Type(), BITMAP);
+    EXPECT_EQ(Doc().GetPathName(), logo);
+    EXPECT_EQ(Doc().GetTitle(), "shop-logo.png");
+    EXPECT_TRUE(messages.shown.empty());
+    // The choice is kept in the profile for the next import.
+    wxFileConfig profile(wxEmptyString, wxEmptyString, wxString::FromUTF8((folder / "Marquen.conf").string()),
+                         wxEmptyString, wxCONFIG_USE_LOCAL_FILE);
+    EXPECT_EQ(profile.Read("/Import/Method", wxEmptyString), "ordered");
+
+    // Chosen again from the recent files and cancelled: the entry stays and
+    // the picture is the same one.
+    const PictureFile* input = Doc().GetInput();
+    cancel = true;
+    frame->RunCommand(ID_FILE_MRU_FIRST);
+    EXPECT_EQ(shown, 2);
+    EXPECT_EQ(Doc().GetInput(), input);
+    EXPECT_EQ(Doc().GetPathName(), logo);
+    EXPECT_EQ(app->History().GetCount(), 1u);
+    app->ImportQuestion().m_onShow = nullptr;
 }
 
 // A hidden window of this thread, as the Communication object's is: its

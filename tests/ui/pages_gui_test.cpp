@@ -577,8 +577,11 @@ TEST_F(PagesTest, CommunicationPageWritesTheSettingsAndReconnects)
     Choose(2, IDC_PARITY, "EVEN");
     EXPECT_EQ(app->m_nParity, 2);
 
-    // USB hides every serial control; the port stays as it was.
+    // USB hides every serial control; the port stays as it was. No USB
+    // printer is here, and the program says so.
     Click(2, IDC_USB);
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{app_strings::kPrinterNotFound});
+    messages.shown.clear();
     EXPECT_EQ(app->m_nInterface, 2);
     EXPECT_EQ(app->m_nPort, 2);
     for (int id : {IDC_PORT_LABEL, IDC_SERIAL_PORT, IDC_BAUD_RATE, IDC_PARITY, IDC_STOP_BITS, IDC_HANDSHAKE,

@@ -36,5 +36,7 @@ struct Command {
 std::span<const Command> PictureCommands();
 /// ports, download, upload, erase, print, memory, set-logo-area.
 std::span<const Command> PrinterCommands();
+/// usb-search, usb-driver, usb-report.
+std::span<const Command> UsbCommands();
 
 }  // namespace cli

@@ -12,6 +12,9 @@ MessageAnswer ConsoleMessageBox::ShowMessage(const std::string& text, MessageBut
     case MessageButtons::YesNo:
     case MessageButtons::YesNoCancel:
         return MessageAnswer::Yes;
+    case MessageButtons::OkCancel:
+        m_cancelled = m_cancelled || m_okCancelAnswer == MessageAnswer::Cancel;
+        return m_okCancelAnswer;
     default:
         return MessageAnswer::Ok;
     }

@@ -26,6 +26,14 @@ public:
     explicit ConsoleMessageBox(std::ostream& err) : m_err(err) {}
     MessageAnswer ShowMessage(const std::string& text, MessageButtons buttons, MessageIcon icon) override;
 
+    /// What a box with OK and Cancel answers (OK unless set).
+    void SetOkCancelAnswer(MessageAnswer answer) { m_okCancelAnswer = answer; }
+    /// Whether a box was answered Cancel.
+    bool Cancelled() const { return m_cancelled; }
+    /// Forgets the texts shown so far (questions that were answered as
+    /// asked are no failure of the command that follows).
+    void ForgetTexts() { m_texts.clear(); }
+
     /// How many messages were shown, and the texts.
     size_t Count() const { return m_texts.size(); }
     const std::vector<std::string>& Texts() const { return m_texts; }
@@ -33,6 +41,8 @@ public:
 private:
     std::ostream& m_err;
     std::vector<std::string> m_texts;
+    MessageAnswer m_okCancelAnswer = MessageAnswer::Ok;
+    bool m_cancelled = false;
 };
 
 /// The document's windows: nothing is drawn, nothing is broadcast, and no

@@ -2,6 +2,7 @@
 // table, parses the rest by that subcommand's syntax, and maps every outcome
 // to the exit statuses of command.h.
 #include "command.h"
+#include "window/message_box.h"
 
 #include "diagnostics/diagnostics.h"
 
@@ -19,6 +20,7 @@ using CommandGroup = std::span<const Command> (*)();
 constexpr CommandGroup kGroups[] = {
     cli::PictureCommands,
     cli::PrinterCommands,
+    cli::UsbCommands,
 };
 
 const Command* FindCommand(std::string_view name)
@@ -60,8 +62,12 @@ void PrintUsage(std::ostream& stream)
               "or the same with underscores (EPSON_GFX), in any case.\n"
               "\n"
               "Line options of the printer commands (defaults: the program's settings):\n"
-              "  --port COMn|LPTn      the port; COMn names a node of the port map\n"
-              "                        ($QUORLINK_PORT_MAP, or $XDG_CONFIG_HOME/quorlink/ports)\n"
+              "  --port COMn|LPTn|USB  the port; COMn names a node of the port map\n"
+              "                        ($QUORLINK_PORT_MAP, or $XDG_CONFIG_HOME/quorlink/ports);\n"
+              "                        USB finds the maker's USB printer\n"
+              "  --yes                 with USB: take the printer over from the kernel's printer\n"
+              "                        driver (and give it back at the end); without it nothing\n"
+              "                        is switched and nothing is sent\n"
               "  --baud N              4800, 9600, 19200, 38400, 57600 or 115200\n"
               "  --parity P            none, odd or even\n"
               "  --stop S              1, 1.5 or 2 stop bits\n"
@@ -145,6 +151,12 @@ int Run(std::vector<std::string> words)
         PrintCommandUsage(std::cout, *command);
         return cli::kExitOk;
     }
+    // The communication server's own messages (a failed driver switch)
+    // come out on standard error.
+    marquen::window::SetMessageBoxPresenter([](const std::string& text, const std::string&, UINT) {
+        std::cerr << text << '\n' << std::flush;
+        return marquen::window::IDOK;
+    });
     cli::CommandStreams streams{std::cout, std::cerr};
     try {
         cli::ParsedArguments parsed = cli::ParseArguments(rest, command->syntax);

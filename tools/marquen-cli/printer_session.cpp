@@ -11,8 +11,8 @@ namespace cli {
 
 namespace {
 
-constexpr std::array<OptionSpec, 8> kPrinterOptions{{
-    {"port", "COMn|LPTn"},
+constexpr std::array<OptionSpec, 9> kPrinterOptions{{
+    {"port", "COMn|LPTn|USB"},
     {"baud", "N"},
     {"parity", "none|odd|even"},
     {"stop", "1|1.5|2"},
@@ -20,6 +20,7 @@ constexpr std::array<OptionSpec, 8> kPrinterOptions{{
     {"printer-version", "N"},
     {"read-timeout", "MS"},
     {"write-timeout", "MS"},
+    {"yes", ""},
 }};
 
 // Ten minutes: longer than any exchange with a printer should ever take.
@@ -62,14 +63,24 @@ LineOptions ParseLineOptions(const ParsedArguments& args)
     LineOptions options;
     if (std::optional<std::string> port = args.Value("port")) {
         std::string name = Lower(*port);
+        if (name == "usb") {
+            options.interface = kInterfaceUsb;
+            return FinishLineOptions(args, options);
+        }
         std::optional<int64_t> number;
         if (name.size() > 3 && (name.starts_with("com") || name.starts_with("lpt")))
             number = ParseInteger(std::string_view(name).substr(3));
         if (!number || *number < 1 || *number > 256 || name[3] == '+' || name[3] == '-')
-            throw UsageError("--port takes a name COMn or LPTn (n from 1 to 256), not '" + *port + "'");
+            throw UsageError("--port takes a name COMn or LPTn (n from 1 to 256) or USB, not '" + *port + "'");
         options.interface = name.starts_with("com") ? 0 : 1;
         options.port = static_cast<int>(*number - 1);
     }
+    return FinishLineOptions(args, options);
+}
+
+LineOptions FinishLineOptions(const ParsedArguments& args, LineOptions& options)
+{
+    options.yes = args.Has("yes");
     if (std::optional<int64_t> baud = args.Integer("baud", 1, 1000000)) {
         if (!IndexOf(std::to_string(*baud), {"4800", "9600", "19200", "38400", "57600", "115200"}))
             throw UsageError("--baud takes 4800, 9600, 19200, 38400, 57600 or 115200");
@@ -104,8 +115,8 @@ LineOptions ParseLineOptions(const ParsedArguments& args)
 /// opened, and the exit writes no settings (they were this run's only).
 class PrinterSession::CliApp : public CMarquenApp {
 public:
-    CliApp(IMessageBox& messages, IDocumentWindows& windows, LineOptions options, bool bConnect)
-        : CMarquenApp(messages), m_windows(windows), m_options(options), m_bConnect(bConnect)
+    CliApp(ConsoleMessageBox& messages, IDocumentWindows& windows, LineOptions options, bool bConnect)
+        : CMarquenApp(messages), m_messages(messages), m_windows(windows), m_options(options), m_bConnect(bConnect)
     {
     }
 
@@ -124,13 +135,21 @@ public:
         apply(m_options.version, m_nVersion);
         apply(m_options.readTimeout, m_nReadTimeout);
         apply(m_options.writeTimeout, m_nWriteTimeout);
-        if (m_bConnect)
-            CMarquenApp::ConnectPrinter();
+        if (!m_bConnect)
+            return;
+        // Without --yes the question before a driver switch is answered
+        // Cancel: nothing is switched and nothing is sent.
+        if (m_nInterface == kInterfaceUsb && !m_options.yes)
+            m_messages.SetOkCancelAnswer(MessageAnswer::Cancel);
+        CMarquenApp::ConnectPrinter();
+        m_messages.SetOkCancelAnswer(MessageAnswer::Ok);
     }
 
     int ExitInstance() override
     {
         ShutdownCommunication();
+        // Only a switch made with --yes is offered back, and answered Yes.
+        OfferDriverSwitchBack();
         return 0;
     }
 
@@ -145,6 +164,7 @@ protected:
     }
 
 private:
+    ConsoleMessageBox& m_messages;
     IDocumentWindows& m_windows;
     LineOptions m_options;
     bool m_bConnect;
@@ -181,6 +201,18 @@ bool PrinterSession::Start()
     m_started = true;
     // Every command would fail on a closed port with the program's general
     // "not sent" message; the port's name says more.
+    if (m_app->Connects() && m_app->m_nInterface == kInterfaceUsb) {
+        if (!m_app->IsPortOpen()) {
+            // The search and the switch have said why, when they know.
+            if (m_messages.Cancelled())
+                m_streams.err << "marquen-cli: the driver was not switched (--yes switches it); nothing was sent\n";
+            else if (m_messages.Count() == 0)
+                m_streams.err << "marquen-cli: the USB printer could not be opened\n";
+            return false;
+        }
+        // The switch question, answered, is no failure of the command.
+        m_messages.ForgetTexts();
+    }
     if (m_app->Connects() && m_messages.Count() == 0 && !m_app->IsPortOpen()) {
         const std::string name = (m_app->m_nInterface == 0 ? "COM" : "LPT") +
                                  std::to_string(static_cast<long long>(m_app->m_nPort) + 1);
@@ -195,7 +227,7 @@ bool PrinterSession::Start()
                 m_streams.err << "marquen-cli: the port " << name << " could not be opened\n";
             break;
         default:
-            m_streams.err << "marquen-cli: the profile names no serial or parallel port; give --port COMn|LPTn\n";
+            m_streams.err << "marquen-cli: the profile names no serial or parallel port; give --port COMn|LPTn|USB\n";
             break;
         }
         return false;

@@ -26,7 +26,7 @@ std::vector<OptionSpec> WithPrinterOptions(std::span<const OptionSpec> own);
 
 /// The line settings of the command line; unset ones come from the profile.
 struct LineOptions {
-    std::optional<int> interface;  ///< 0 serial, 1 parallel
+    std::optional<int> interface;  ///< 0 serial, 1 parallel, 2 USB
     std::optional<int> port;       ///< zero-based: COM1 is 0
     std::optional<int> baudRate;
     std::optional<int> parity;
@@ -35,9 +35,16 @@ struct LineOptions {
     std::optional<int> version;
     std::optional<int> readTimeout;
     std::optional<int> writeTimeout;
+    /// --yes: the USB driver switch's questions are answered OK / Yes.
+    bool yes = false;
 };
+
+/// The "Interface" value of USB.
+inline constexpr int kInterfaceUsb = 2;
 /// Reads the printer options; UsageError for a value that is not one.
 LineOptions ParseLineOptions(const ParsedArguments& args);
+/// The options after --port (ParseLineOptions's second half).
+LineOptions FinishLineOptions(const ParsedArguments& args, LineOptions& options);
 
 class PrinterSession {
 public:

@@ -3,6 +3,9 @@
 // SIGTERM or SIGINT, until standard input closes, or until a hang-up fault
 // closes the line. SIGHUP switches the printer off and on.
 #include "program_options.h"
+#ifdef MARQUEN_VPRINTER_USB
+#include "usb_program.h"
+#endif
 #include "virtual_printer.h"
 
 #include <cerrno>
@@ -10,6 +13,7 @@
 #include <cstdio>
 #include <poll.h>
 #include <pthread.h>
+#include <string>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -17,6 +21,10 @@ using namespace vprinter;
 
 int main(int argc, char** argv)
 {
+#ifdef MARQUEN_VPRINTER_USB
+    if (argc >= 2 && std::string(argv[1]) == "--usb")
+        return RunUsbProgram(argc, argv);
+#endif
     ProgramOptions options;
     std::string error;
     if (!ParseProgramOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {

@@ -25,6 +25,7 @@ std::string ProgramUsage()
 {
     return "Usage: vprinter [OPTION]...\n"
            "A virtual receipt printer with 256 logo slots on a pseudo-terminal.\n"
+           "(vprinter --usb --help: the same printer on a virtual USB bus.)\n"
            "Prints the terminal's device path as the first line of standard output,\n"
            "then serves until SIGTERM or SIGINT, or until standard input closes.\n"
            "\n"
