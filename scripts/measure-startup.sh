@@ -31,7 +31,11 @@ measure() {  # measure PORT_INDEX LABEL
     start=$(date +%s%N)
     "${MARQUEN_BIN:-build/bin/marquen}" resources/samples/marquen-logo.bmp &
     pid=$!
-    until xdotool search --onlyvisible --name '^Marquen$' 2>/dev/null | grep -q .; do sleep 0.005; done
+    until xdotool search --onlyvisible --name '^Marquen$' 2>/dev/null | grep -q .; do
+      # A program that ended (no display, a crash) shows no window: say so.
+      if ! kill -0 "$pid" 2>/dev/null; then echo "marquen ended before its window showed" >&2; exit 1; fi
+      sleep 0.005
+    done
     end=$(date +%s%N)
     times+=($(( (end - start) / 1000000 )))
     kill -TERM "$pid"; wait "$pid" || true
