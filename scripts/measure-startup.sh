@@ -3,7 +3,8 @@
 # window on screen (the frame, titled "Marquen", not the wait dialog), with the
 # virtual printer on COM7 and with a configured port that does not exist.
 # Runs on $DISPLAY, or under Xvfb without one. Prints the median and the
-# longest of RUNS starts (default 5) for each.
+# longest of RUNS starts (default 5) for each. MARQUEN_BIN names another
+# build of the program to measure (to compare two builds on the same load).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-5}
@@ -28,9 +29,13 @@ measure() {  # measure PORT_INDEX LABEL
     printf '[Settings]\nInterface=0\nPort=%s\nFlow\\ control=0\n' "$1" > "$work/Marquen.conf"
     local start end pid
     start=$(date +%s%N)
-    build/bin/marquen resources/samples/marquen-logo.bmp &
+    "${MARQUEN_BIN:-build/bin/marquen}" resources/samples/marquen-logo.bmp &
     pid=$!
-    until xdotool search --onlyvisible --name '^Marquen$' 2>/dev/null | grep -q .; do sleep 0.005; done
+    until xdotool search --onlyvisible --name '^Marquen$' 2>/dev/null | grep -q .; do
+      # A program that ended (no display, a crash) shows no window: say so.
+      if ! kill -0 "$pid" 2>/dev/null; then echo "marquen ended before its window showed" >&2; exit 1; fi
+      sleep 0.005
+    done
     end=$(date +%s%N)
     times+=($(( (end - start) / 1000000 )))
     kill -TERM "$pid"; wait "$pid" || true

@@ -31,6 +31,11 @@ const char* const kRecentFileGroup = "/Recent File List";
 // in one go they would hold the loop for tens of milliseconds.
 constexpr std::chrono::milliseconds kPumpSlice{8};
 
+// A start-up that ends within this time shows no wait dialog: the helper's
+// process, which takes about as long to get its dialog on screen, would only
+// slow the main window down.
+constexpr std::chrono::milliseconds kWaitDialogDelay{250};
+
 void PumpSlice()
 {
     const auto end = std::chrono::steady_clock::now() + kPumpSlice;
@@ -163,7 +168,9 @@ CDesktopApp::~CDesktopApp()
 
 std::unique_ptr<IWaitThread> CDesktopApp::CreateWaitThread()
 {
-    return CWaitProcess::Start(m_strWaitDialogProgram);
+    if (m_strWaitDialogProgram.empty())
+        return nullptr;
+    return std::make_unique<CDelayedWaitProcess>(m_strWaitDialogProgram, kWaitDialogDelay);
 }
 
 void CDesktopApp::LoadStdProfileSettings(wxConfigBase& profile, int nRecentFiles)

@@ -3,6 +3,7 @@
 // main frame, the view, the wait dialog's helper process, the recent-file list
 // and the toolkit's message boxes; and the hook of the Communication object's
 // message queue into the toolkit's event loop.
+#include "diagnostics_window.h"
 #include "import_dialog.h"
 #include "marquen_app.h"
 #include "user_interface.h"
@@ -82,6 +83,9 @@ private:
 
     std::string m_strWaitDialogProgram;
     wxFileHistory m_history;
+    // The libraries' diagnostics reach the diagnostics window while the
+    // program runs.
+    CDiagnosticsHandler m_diagnostics;
     CMainFrame* m_pFrame = nullptr;
     bool m_bShown = false;
     CWxImportQuestion m_importQuestion;

@@ -1,6 +1,7 @@
 #include "small_dialogs.h"
 
 #include "accessibility.h"
+#include "diagnostics_window.h"
 
 #include <wx/artprov.h>
 #include <wx/button.h>
@@ -79,7 +80,17 @@ CAboutDlg::CAboutDlg(wxWindow* parent) : wxDialog(parent, wxID_ANY, "About Marqu
     auto* all = new wxBoxSizer(wxVERTICAL);
     all->Add(row, 1, wxEXPAND);
     auto* ok = new wxButton(this, wxID_OK, "OK");
-    all->Add(ok, 0, wxALIGN_RIGHT | wxALL, 10);
+    // What the libraries reported (a port that failed, a setting ignored),
+    // for the user or for a report.
+    auto* diagnostics = new wxButton(this, IDC_SHOW_DIAGNOSTICS, "Show diagnostics...");
+    diagnostics->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {
+        CDiagnosticsDlg dialog(this);
+        dialog.ShowModal();
+    });
+    auto* buttons = new wxBoxSizer(wxHORIZONTAL);
+    buttons->Add(diagnostics, 0, wxRIGHT, 8);
+    buttons->Add(ok);
+    all->Add(buttons, 0, wxALIGN_RIGHT | wxALL, 10);
     SetSizerAndFit(all);
     ok->SetDefault();
     CentreOnParent();

@@ -124,6 +124,49 @@ CWaitProcess::~CWaitProcess()
     }).detach();
 }
 
+CDelayedWaitProcess::CDelayedWaitProcess(std::string program, std::chrono::milliseconds delay)
+    : m_thread(&CDelayedWaitProcess::Run, this, std::move(program), delay)
+{
+}
+
+CDelayedWaitProcess::~CDelayedWaitProcess()
+{
+    Stop();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void CDelayedWaitProcess::Stop()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_bStop = true;
+    }
+    m_stopped.notify_all();
+}
+
+pid_t CDelayedWaitProcess::Pid() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_pid;
+}
+
+void CDelayedWaitProcess::Run(std::string program, std::chrono::milliseconds delay)
+{
+    std::unique_lock lock(m_mutex);
+    if (m_stopped.wait_for(lock, delay, [this] { return m_bStop; }))
+        return;
+    std::unique_ptr<CWaitProcess> helper = CWaitProcess::Start(program);
+    if (!helper)
+        return;
+    m_pid = helper->Pid();
+    // The program's own start-up ends the wait; a minute is far beyond any
+    // start-up's time-outs, and the dialog goes then whatever happens.
+    m_stopped.wait_for(lock, std::chrono::minutes(1), [this] { return m_bStop; });
+    lock.unlock();
+    helper.reset();  // closes the pipe; a thread of its own collects the process
+}
+
 namespace {
 
 // Watches standard input: when it closes (or anything arrives) the program

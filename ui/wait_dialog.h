@@ -14,8 +14,12 @@
 #include <wx/dialog.h>
 #include <wx/timer.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <sys/types.h>
 
 class wxTextCtrl;
@@ -60,6 +64,32 @@ private:
     CWaitProcess(pid_t pid, int pipeFd) : m_pid(pid), m_nPipe(pipeFd) {}
     pid_t m_pid;
     int m_nPipe;
+};
+
+/// The helper started only when the start-up is still running after a delay:
+/// a start-up that ends sooner shows its main window without the helper's
+/// process competing for the processor (it would rarely have had its dialog
+/// on screen by then). A thread of its own waits and starts the helper; it
+/// stays until the helper is stopped, since the helper ends with the thread
+/// that started it.
+class CDelayedWaitProcess : public IWaitThread {
+public:
+    CDelayedWaitProcess(std::string program, std::chrono::milliseconds delay);
+    /// Stops the helper (or its start) and returns once the thread has ended.
+    ~CDelayedWaitProcess() override;
+    /// Ends the wait; the helper, if it was started, ends its dialog.
+    void Stop() override;
+    /// The helper's process id; 0 while it has not been started.
+    pid_t Pid() const;
+
+private:
+    void Run(std::string program, std::chrono::milliseconds delay);
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_stopped;
+    bool m_bStop = false;
+    pid_t m_pid = 0;
+    std::thread m_thread;
 };
 
 /// The helper's side, run from the toolkit application's initialisation:

@@ -67,7 +67,11 @@ CDownloadPageWindow::CDownloadPageWindow(wxWindow* parent, CMarquenApp& app)
     wxSizeEvent templateSize(wxSize(kTemplateWidth, kTemplateHeight));
     OnPageSize(templateSize);
     ShowMemoryFigures(m_app.m_nVersion != 0);
-    m_logic->OnInitDialog();
+    // The page's own start (the memory query, the 256 logo numbers) runs as
+    // soon as the event loop turns, that is once the main window is on
+    // screen: a printer that is slow to answer, or a port that is not there,
+    // does not hold the window back.
+    CallAfter([this] { m_logic->OnInitDialog(); });
 }
 
 CDownloadPageWindow::~CDownloadPageWindow()
