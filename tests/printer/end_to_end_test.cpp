@@ -359,7 +359,7 @@ TEST_F(EndToEndTest, MemoryQueriesAndSetupWithVersion1ThenVersion0)
     EXPECT_EQ(memoryDialog.sizes.size(), 17u);
 }
 
-TEST(EndToEndSettings, DefaultsOnAFirstRunAndTheTenKeysAfterExit)
+TEST(EndToEndSettings, DefaultsOnAFirstRunAndEveryKeyAfterExit)
 {
     testing_support::TempDir dir;
     ScopedEnvironment config("XDG_CONFIG_HOME", (dir / "config").string());
@@ -393,7 +393,9 @@ TEST(EndToEndSettings, DefaultsOnAFirstRunAndTheTenKeysAfterExit)
     const std::vector<std::pair<std::string, long>> expected = {
         {"Interface", 0},      {"Port", 0},           {"Baud rate", 115200}, {"Parity", 0},
         {"Stop", 0},           {"Flow control", 1},   {"ReadTimeout", 20000}, {"WriteTimeout", 5000},
-        {"Version", 0},        {"Backgound color", 0xFF0000}};
+        {"Version", 0},        {"Backgound color", 0xFF0000},
+        {"Host", -12345},  // text, empty: no integer (ReadSection's marker)
+        {"TCP port", 9100}};
     EXPECT_EQ(entries, expected);
 }
 
