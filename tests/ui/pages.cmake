@@ -9,7 +9,7 @@ if(TARGET marquen_ui_pages AND TARGET quorlink AND TARGET marquen_vprinter)
   add_executable(test_ui_pages_gui pages_gui_test.cpp)
   target_include_directories(test_ui_pages_gui PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/../printer
                              ${CMAKE_CURRENT_SOURCE_DIR}/../doc ${CMAKE_CURRENT_SOURCE_DIR}/../app)
-  target_link_libraries(test_ui_pages_gui PRIVATE marquen_ui_pages marquen_ui_fakes marquen_test_support
+  target_link_libraries(test_ui_pages_gui PRIVATE marquen_ui_pages marquen_ui_fakes marquen_fake_communication marquen_test_support
                         marquen_vprinter GTest::gtest ${CMAKE_DL_LIBS})
   set_target_properties(test_ui_pages_gui PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   add_dependencies(test_ui_pages_gui quorlink)
