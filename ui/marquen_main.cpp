@@ -177,7 +177,17 @@ private:
 
 }  // namespace
 
+// The macro also defines wxGetApp(), which nothing here calls: the
+// application class is private to this file, so clang sees an unused
+// function with internal linkage.
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wunused-function"
+#endif
 wxIMPLEMENT_APP_NO_MAIN(CMarquenWxApp);
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
 
 int main(int argc, char** argv)
 {
