@@ -139,7 +139,7 @@ void CCommunicationPage::CreateControls()
 
     // Right frame, one row per line setting; labels first, so that the lists
     // are drawn above the labels' stretched rectangles.
-    const int left = kTemplateWidth / 2 + 10;
+    constexpr int left = kTemplateWidth / 2 + 10;
     struct Row {
         int labelId;
         const char* label;
@@ -170,7 +170,7 @@ void CCommunicationPage::CreateControls()
         });
     }
 
-    auto list = [this, left](int id, int row, int width, const char* name) {
+    auto list = [this](int id, int row, int width, const char* name) {
         auto* choice = new wxChoice(this, id, wxPoint(left + 125, kRowTops[row]), wxSize(width, kListHeight));
         SetAccessibleName(choice, name);
         return choice;
