@@ -6,6 +6,7 @@
 #include "accessibility.h"
 #include "doc_test_util.h"
 #include "import_dialog.h"
+#include "test_module.h"  // the image library module, loaded from the build
 #include "test_support.h"
 #include "ui_fakes.h"
 
