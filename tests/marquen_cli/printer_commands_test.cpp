@@ -24,6 +24,7 @@
 namespace {
 
 using testing_support::BinaryDir;
+using testing_support::WaitForChild;
 using testing_support::ReadFileBytes;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
@@ -43,28 +44,6 @@ struct RunResult {
     std::string out;
     std::string err;
 };
-
-// Waits for child to end, at most limit; kills it after that. The exit status,
-// or -1.
-int WaitForChild(pid_t child, std::chrono::seconds limit)
-{
-    int wstatus = 0;
-    auto deadline = Clock::now() + limit;
-    for (;;) {
-        pid_t done = ::waitpid(child, &wstatus, WNOHANG);
-        if (done == child)
-            return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-        if (done < 0 && errno != EINTR)
-            return -1;
-        if (Clock::now() > deadline) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &wstatus, 0);
-            ADD_FAILURE() << "child did not end in time";
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-}
 
 /// The vprinter program, serving while its standard input stays open.
 class VprinterProcess {

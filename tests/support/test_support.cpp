@@ -6,7 +6,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <thread>
 
 namespace testing_support {
 
@@ -65,6 +70,26 @@ std::filesystem::path BinaryDir()
     if (const char* dir = std::getenv("MARQUEN_BIN_DIR"))
         return dir;
     return std::filesystem::current_path() / "bin";
+}
+
+int WaitForChild(pid_t child, std::chrono::seconds limit)
+{
+    int wstatus = 0;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        pid_t done = ::waitpid(child, &wstatus, WNOHANG);
+        if (done == child)
+            return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+        if (done < 0 && errno != EINTR)
+            return -1;
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &wstatus, 0);
+            ADD_FAILURE() << "child did not end in time";
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 }  // namespace testing_support

@@ -1,10 +1,13 @@
 #pragma once
 // Fixtures shared by every test folder: scratch folders, whole-file reads and
 // writes, and the path of the committed test data.
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include <sys/types.h>
 
 namespace testing_support {
 
@@ -34,5 +37,9 @@ std::filesystem::path TestDataPath(const std::string& relative);
 std::vector<std::filesystem::path> TestDataFiles(const std::string& relative);
 /// Folder of the built programs and shared libraries (build/bin).
 std::filesystem::path BinaryDir();
+/// Waits for a child process to end, at most `limit`; kills it after that and
+/// fails the current test. Its exit status, or -1 (killed, or ended by a
+/// signal).
+int WaitForChild(pid_t child, std::chrono::seconds limit);
 
 }  // namespace testing_support
