@@ -233,7 +233,13 @@ TEST_F(NetworkPrinterTest, APrinterClosingMidDownloadFailsItAndTheNextCommandWor
     const std::string logo = WriteBitmap(256, 40);
     RunResult download = Run({"download", logo, "--logo", "1", "--port", printer.Address()});
     EXPECT_EQ(download.status, 1);
-    EXPECT_NE(download.err.find("communication failure"), std::string::npos) << download.err;
+    // Which of two true accounts the user gets depends on when the printer's
+    // reset reaches us: a write refused (the download stopped), or every
+    // packet taken by the kernel's buffer and the check, on the rebuilt
+    // connection, answered by a printer that holds no such logo.
+    const bool stopped = download.err.find("communication failure") != std::string::npos;
+    const bool notStored = download.err.find("The logo has not been downloaded") != std::string::npos;
+    EXPECT_TRUE(stopped || notStored) << download.err;
     EXPECT_EQ(download.out.find("confirmed"), std::string::npos);
 
     RunResult memory = Run({"memory", "--port", printer.Address()});
