@@ -18,7 +18,10 @@ function(marquen_add_test subsystem unit)
   # after the first was lost (no MARQUEN_BIN_DIR, no extra labels).
   set(labels ${subsystem} ${T_LABELS})
   string(REPLACE ";" "\\\\\\\\\\\\\\\\;" labels "${labels}")
-  set(environment "MARQUEN_SOURCE_DIR=${PROJECT_SOURCE_DIR}" "MARQUEN_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+  # XDG_CONFIG_DIRS: an installed package's system-wide registration stays out
+  # of the tests; they see the build's own, registered per user.
+  set(environment "MARQUEN_SOURCE_DIR=${PROJECT_SOURCE_DIR}" "MARQUEN_BIN_DIR=${CMAKE_BINARY_DIR}/bin"
+                  "XDG_CONFIG_DIRS=${CMAKE_BINARY_DIR}/no-system-config")
   string(REPLACE ";" "\\\\\\\\\\\\\\\\;" environment "${environment}")
   gtest_discover_tests(${target}
     DISCOVERY_TIMEOUT 60

@@ -6,7 +6,12 @@
 // "CLSID\\{...}\\InprocServer32", relative to the classes root.
 //
 // The store is the text file $XDG_CONFIG_HOME/quorlink/registry (XDG_CONFIG_HOME
-// defaults to ~/.config). Every call reads the file afresh, so processes see
+// defaults to ~/.config). Below it lie the system-wide stores, quorlink/registry
+// in each folder of $XDG_CONFIG_DIRS (default /etc/xdg), where an installed
+// package registers its servers for every user: reading merges them under the
+// user's own store (the user's keys and values win, then the folders in their
+// order), while changes only ever go to the user's store. Every call reads the
+// files afresh, so processes see
 // each other's changes at once. Changes run under an exclusive flock on
 // registry.lock beside it (waited for at most kStoreLockTimeoutMs) and
 // replace the file atomically (temporary file, fsync, rename), so concurrent
@@ -105,10 +110,16 @@ bool Parse(std::span<const char> text, Tree& tree, std::string& problem);
 /// The store file in use now (the environment is read on every call).
 std::filesystem::path StorePath();
 
-/// Reads the store; a missing file is an empty registry. ERROR_CANTREAD,
-/// ERROR_REGISTRY_CORRUPT.
+/// The system-wide stores in the order they are read (the environment is
+/// read on every call).
+std::vector<std::filesystem::path> SystemStorePaths();
+
+/// Reads the user's store with the system-wide ones merged beneath it; a
+/// missing file is an empty one. ERROR_CANTREAD, ERROR_REGISTRY_CORRUPT (for
+/// any of the files, named in LastErrorDetail()).
 DWORD Load(Tree& tree);
-/// Reads the store under its lock, runs `edit` on it and, when `edit`
+/// Reads the user's own store (never the system-wide ones) under its lock,
+/// runs `edit` on it and, when `edit`
 /// returns ERROR_SUCCESS and changed something, writes the result. The code
 /// of `edit` is returned as it is; a failing edit writes nothing. Also
 /// ERROR_TIMEOUT (lock not obtained in kStoreLockTimeoutMs), ERROR_CANTREAD,

@@ -163,9 +163,49 @@ std::filesystem::path StorePath() {
     return base / "quorlink" / "registry";
 }
 
+std::vector<std::filesystem::path> SystemStorePaths() {
+    // As the XDG base directories have it: a colon-separated list, most
+    // important first; relative entries are ignored; unset or empty means
+    // /etc/xdg.
+    const char* dirs = std::getenv("XDG_CONFIG_DIRS");
+    std::string_view list = dirs != nullptr && dirs[0] != '\0' ? dirs : "/etc/xdg";
+    std::vector<std::filesystem::path> paths;
+    while (!list.empty()) {
+        size_t colon = list.find(':');
+        std::string_view entry = list.substr(0, colon);
+        if (entry.starts_with('/'))
+            paths.push_back(std::filesystem::path(entry) / "quorlink" / "registry");
+        list = colon == std::string_view::npos ? std::string_view() : list.substr(colon + 1);
+    }
+    return paths;
+}
+
+namespace {
+
+// Adds to `into` every value and key of `from` that `into` lacks: what is
+// already there wins.
+void MergeMissing(Key& into, const Key& from) {
+    for (const auto& [name, data] : from.Values()) {
+        if (into.FindValue(name) == nullptr)
+            into.SetValue(name, data);
+    }
+    for (const std::unique_ptr<Key>& child : from.Children())
+        MergeMissing(into.Child(child->Name()), *child);
+}
+
+}  // namespace
+
 DWORD Load(Tree& tree) {
     try {
-        return ReadStore(StorePath(), tree);
+        if (DWORD rc = ReadStore(StorePath(), tree); rc != ERROR_SUCCESS)
+            return rc;
+        for (const std::filesystem::path& path : SystemStorePaths()) {
+            Tree system;
+            if (DWORD rc = ReadStore(path, system); rc != ERROR_SUCCESS)
+                return rc;
+            MergeMissing(tree.Root(), system.Root());
+        }
+        return Succeed();
     } catch (const std::bad_alloc&) {
         return Fail(ERROR_NOT_ENOUGH_MEMORY, "out of memory reading the registry");
     }

@@ -17,8 +17,15 @@ using testing_support::WriteFileBytes;
 
 class RegistryStore : public ::testing::Test {
 protected:
-    void SetUp() override { setenv("XDG_CONFIG_HOME", m_dir.path().c_str(), 1); }
-    void TearDown() override { unsetenv("XDG_CONFIG_HOME"); }
+    void SetUp() override {
+        setenv("XDG_CONFIG_HOME", m_dir.path().c_str(), 1);
+        // No package's system-wide registration may leak in.
+        setenv("XDG_CONFIG_DIRS", (m_dir.path() / "no-system").c_str(), 1);
+    }
+    void TearDown() override {
+        unsetenv("XDG_CONFIG_HOME");
+        unsetenv("XDG_CONFIG_DIRS");
+    }
     std::string Text() {
         auto bytes = ReadFileBytes(registry::StorePath());
         return std::string(bytes.begin(), bytes.end());
@@ -158,6 +165,67 @@ TEST_F(RegistryStore, DamagedFileGivesAClearErrorAndIsNeverOverwritten) {
     EXPECT_EQ(Text(), damaged) << "the user's file is left for repair";
     EXPECT_EQ(registry::OpenKey("CLSID"), ERROR_REGISTRY_CORRUPT);
     EXPECT_EQ(Text(), damaged);
+}
+
+TEST_F(RegistryStore, SystemStoresLieBeneathTheUsersOwn) {
+    const std::string server = "CLSID\\{D982E207-AC14-4E7B-B980-3ADDFCC8E5F9}\\InprocServer32";
+    // Two system folders, written as a package would have (through the same
+    // writer, pointed at them for the moment).
+    const std::filesystem::path first = m_dir.path() / "etc-xdg";
+    const std::filesystem::path second = m_dir.path() / "usr-xdg";
+    setenv("XDG_CONFIG_HOME", first.c_str(), 1);
+    ASSERT_EQ(registry::SetValue(server, "", "/usr/lib/marquen/libquorlink.so"), ERROR_SUCCESS);
+    ASSERT_EQ(registry::SetValue(server, "ThreadingModel", "Apartment"), ERROR_SUCCESS);
+    setenv("XDG_CONFIG_HOME", second.c_str(), 1);
+    ASSERT_EQ(registry::SetValue(server, "", "/opt/other/libquorlink.so"), ERROR_SUCCESS);
+    ASSERT_EQ(registry::SetValue("TypeLib\\{X}", "", "only in the second"), ERROR_SUCCESS);
+    const std::vector<uint8_t> firstBytes = ReadFileBytes(first / "quorlink" / "registry");
+    setenv("XDG_CONFIG_HOME", m_dir.path().c_str(), 1);
+    setenv("XDG_CONFIG_DIRS", ("relative/ignored:" + first.string() + ":" + second.string()).c_str(), 1);
+    EXPECT_EQ(registry::SystemStorePaths(),
+              (std::vector<std::filesystem::path>{first / "quorlink" / "registry", second / "quorlink" / "registry"}));
+
+    // Without a store of their own, every user sees the system's, the
+    // earlier folder first, the later filling in what it lacks.
+    std::string value;
+    ASSERT_EQ(registry::QueryValue(server, "", value), ERROR_SUCCESS);
+    EXPECT_EQ(value, "/usr/lib/marquen/libquorlink.so");
+    ASSERT_EQ(registry::QueryValue("TypeLib\\{x}", "", value), ERROR_SUCCESS);
+    EXPECT_EQ(value, "only in the second");
+
+    // The user's own registration wins, value by value, and changes go to
+    // the user's store only.
+    ASSERT_EQ(registry::SetValue(server, "", "/home/someone/build/bin/libquorlink.so"), ERROR_SUCCESS);
+    ASSERT_EQ(registry::QueryValue(server, "", value), ERROR_SUCCESS);
+    EXPECT_EQ(value, "/home/someone/build/bin/libquorlink.so");
+    ASSERT_EQ(registry::QueryValue(server, "ThreadingModel", value), ERROR_SUCCESS);
+    EXPECT_EQ(value, "Apartment");
+    EXPECT_EQ(Text().find("ThreadingModel"), std::string::npos) << Text();
+    EXPECT_EQ(Text().find("only in the second"), std::string::npos) << Text();
+    EXPECT_EQ(ReadFileBytes(first / "quorlink" / "registry"), firstBytes);
+    // Removing the user's key uncovers the system's again.
+    ASSERT_EQ(registry::Update([&](registry::Tree& tree) {
+                  tree.Remove("CLSID");
+                  return ERROR_SUCCESS;
+              }),
+              ERROR_SUCCESS);
+    ASSERT_EQ(registry::QueryValue(server, "", value), ERROR_SUCCESS);
+    EXPECT_EQ(value, "/usr/lib/marquen/libquorlink.so");
+
+    // A damaged system store is named when reading, and never stops the
+    // user from changing their own.
+    const std::string damaged = "quorlink-registry 1\n@=\"value outside a key\"\n";
+    WriteFileBytes(second / "quorlink" / "registry", std::vector<uint8_t>(damaged.begin(), damaged.end()));
+    EXPECT_EQ(registry::QueryValue(server, "", value), ERROR_REGISTRY_CORRUPT);
+    EXPECT_NE(registry::LastErrorDetail().find((second / "quorlink" / "registry").string()), std::string::npos)
+        << registry::LastErrorDetail();
+    EXPECT_EQ(registry::SetValue("Mine", "", "kept"), ERROR_SUCCESS);
+
+    // Unset or empty: the XDG default.
+    unsetenv("XDG_CONFIG_DIRS");
+    EXPECT_EQ(registry::SystemStorePaths(), std::vector<std::filesystem::path>{"/etc/xdg/quorlink/registry"});
+    setenv("XDG_CONFIG_DIRS", "", 1);
+    EXPECT_EQ(registry::SystemStorePaths(), std::vector<std::filesystem::path>{"/etc/xdg/quorlink/registry"});
 }
 
 TEST(RegistryText, ParseRejectsWhatTheWriterNeverProduces) {
