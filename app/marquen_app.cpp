@@ -1,19 +1,30 @@
 #include "marquen_app.h"
 
 #include "command_ids.h"
+#include "diagnostics/diagnostics.h"
 
 #include <wx/confbase.h>
+
+#include <dlfcn.h>
 
 #include <filesystem>
 #include <system_error>
 
 std::string ProgramFolder()
 {
-    std::error_code error;
-    std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error || !program.has_parent_path())
+    // The folder the program's own shared libraries were loaded from: in the
+    // build that is the folder of the programs too; installed, the programs
+    // lie in /usr/bin and their files (libraries, the manual, the driver
+    // information file) in the package's private library folder.
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<const void*>(&marquen::diagnostics::Report), &info) == 0 ||
+        info.dli_fname == nullptr)
         return {};
-    std::string folder = program.parent_path().string();
+    std::error_code error;
+    std::filesystem::path library = std::filesystem::canonical(info.dli_fname, error);
+    if (error || !library.has_parent_path())
+        return {};
+    std::string folder = library.parent_path().string();
     // The root folder would keep its separator; the rule is "no trailing one".
     while (!folder.empty() && folder.back() == '/')
         folder.pop_back();

@@ -329,6 +329,8 @@ private:
     bool m_bComInitialized = false;
 };
 
-/// Folder of the running program file (from /proc/self/exe), without a
-/// trailing separator; empty when it cannot be read.
+/// Folder of the program's own files (its shared libraries, the manual, the
+/// driver information file): beside the programs in a build, the package's
+/// private library folder once installed. No trailing separator; empty when
+/// it cannot be found.
 std::string ProgramFolder();
