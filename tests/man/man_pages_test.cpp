@@ -267,7 +267,7 @@ TEST(ManPages, EveryOptionMentionedInAPageExists)
 
 // The check itself: a help with an option the page lacks, and a page with an
 // entry (option or command) the help lacks, are both reported; mentions in
-// prose and entries of other sections count for nothing.
+// prose count for nothing.
 TEST(ManPages, CheckReportsAnOptionAddedWithoutItsEntryAndAnEntryLeftBehind)
 {
     const std::string help = "Usage: tool COMMAND\n"
