@@ -25,7 +25,8 @@ namespace {
 constexpr const char* kUsage =
     "Usage: marquen [FILE]\n"
     "Prepares logos for receipt printers and manages a printer's logo memory.\n"
-    "Opens FILE (a monochrome .bmp, or a .log or .gfx printer logo) at start-up.\n"
+    "Opens FILE at start-up: a monochrome .bmp, a .log or .gfx printer logo, or a\n"
+    "colour or grey picture (PNG, JPEG, GIF, WebP, TIFF, bitmap) to import.\n"
     "\n"
     "  --help      show this text and exit\n"
     "  --version   show the version and exit\n"

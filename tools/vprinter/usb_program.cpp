@@ -82,7 +82,12 @@ std::string UsbProgramUsage() {
            "  --usb-kernel-driver usblp|none   driver holding the interface at start (usblp)\n"
            "  --usb-unplug-after MS      pull the cable MS after start\n"
            "  --usb-replug-after MS      put it back MS after that\n"
-           "PRINTER OPTIONS are those of the serial printer (--total-memory, --verbose, ...).\n";
+           "PRINTER OPTIONS: the memory and reply options of the serial printer\n"
+           "(--total-memory, --logo-area, --printer-version, --erase-delay, --drop-next,\n"
+           "--drop, --corrupt-checksum, --hangup-define, --hangup-upload) and --verbose.\n"
+           "A hang-up fault leaves the printer ignoring every later byte. The line and\n"
+           "stream options (--baud, --pace, --tcp, --stall, --stall-after, --garbage,\n"
+           "--seed, --ignore-stdin) are accepted but have no effect here.\n";
 }
 
 bool ParseUsbProgramOptions(const std::vector<std::string>& arguments, UsbProgramOptions& options,
