@@ -13,6 +13,10 @@
 #include <wx/filedlg.h>
 #include <wx/filehistory.h>
 #include <wx/filename.h>
+#include <wx/iconbndl.h>
+#include <wx/image.h>
+#include <wx/imagpng.h>
+#include <wx/log.h>
 #include <wx/menu.h>
 #include <wx/mimetype.h>
 #include <wx/statusbr.h>
@@ -50,6 +54,33 @@ constexpr size_t kRecentFilePosition = 4;
 constexpr const char* kReaderSiteKey = "Acrobat Web site";
 constexpr const char* kManualName = "user manual.pdf";
 
+// The program's icon in the sizes the desktop picks from, in the icon theme's
+// folder beside the program's: /usr/share/icons for /usr/bin/marquen, and the
+// build's share/icons (copied there by the build) for build/bin/marquen.
+constexpr int kIconSizes[] = {16, 24, 32, 48, 64, 128, 256};
+
+wxIconBundle ProgramIcons(const std::string& programDir)
+{
+    wxIconBundle icons;
+    if (programDir.empty())
+        return icons;
+    if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr)
+        wxImage::AddHandler(new wxPNGHandler);
+    // A missing or damaged icon leaves the toolkit's own: no message for it.
+    wxLogNull quiet;
+    for (int size : kIconSizes) {
+        const wxString path = wxString::FromUTF8(programDir) +
+                              wxString::Format("/../share/icons/hicolor/%dx%d/apps/marquen.png", size, size);
+        wxImage image;
+        if (!wxFileName::FileExists(path) || !image.LoadFile(path, wxBITMAP_TYPE_PNG))
+            continue;
+        wxIcon icon;
+        icon.CopyFromBitmap(wxBitmap(image));
+        icons.AddIcon(icon);
+    }
+    return icons;
+}
+
 }  // namespace
 
 CMainFrame::CMainFrame(CDesktopApp& app)
@@ -64,6 +95,9 @@ CMainFrame::CMainFrame(CDesktopApp& app)
     SetStatusBarPane(-1);
     SetMinSize(wxSize(kFrameMinWidth, kFrameMinHeight));
     SetSize(wxSize(kFrameInitialSize, kFrameInitialSize));
+    const wxIconBundle icons = ProgramIcons(m_app.m_strProgramDir);
+    if (!icons.IsEmpty())
+        SetIcons(icons);
 
     m_pView = new CMarquenView(this, m_app);
 

@@ -24,6 +24,7 @@
 #include <wx/choice.h>
 #include <wx/evtloop.h>
 #include <wx/fileconf.h>
+#include <wx/iconbndl.h>
 #include <wx/menu.h>
 #include <wx/notebook.h>
 #include <wx/scrolbar.h>
@@ -421,6 +422,21 @@ TEST_F(FrameGuiTest, HelpOffersTheReaderPageWhenNothingOpensTheManual)
     input.MouseMove(dialog.GetScreenRect().GetBottomRight() + wxPoint(40, 40));
     EXPECT_TRUE(SpinUntil([&] { return !link->IsUnderlined(); }, 3000));
     dialog.Hide();
+}
+
+TEST_F(FrameGuiTest, TheWindowCarriesTheProgramsIconInEverySize)
+{
+    // The build lays the icons out beside the programs' folder as the package
+    // does (share/icons next to bin); this test program's folder is a sibling.
+    Start({});
+    const wxIconBundle icons = frame->GetIcons();
+    EXPECT_EQ(icons.GetIconCount(), static_cast<size_t>(7));
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+        const wxIcon icon = icons.GetIcon(wxSize(size, size), wxIconBundle::FALLBACK_NONE);
+        ASSERT_TRUE(icon.IsOk()) << size;
+        EXPECT_EQ(icon.GetWidth(), size);
+        EXPECT_EQ(icon.GetHeight(), size);
+    }
 }
 
 TEST_F(FrameGuiTest, QuittingSavesTheSettingsAndTheRecentFiles)
