@@ -63,8 +63,10 @@ switch)
   run 0 usb-search
   check "after restore" $'connected: 1\ndriver: USB Printing Support' "$out"
   run 1 usb-driver --restore "No Such Driver"
-  # A program folder without "USB Driver/vantrex.inf" beside it.
+  # A program folder without "USB Driver/vantrex.inf": the program with its
+  # own libraries, which it finds beside itself.
   cp "$cli" "$work/marquen-cli"
+  cp "$(dirname "$cli")"/*.so "$work/"
   "$work/marquen-cli" usb-driver --install >"$work/out" 2>"$work/err"
   check "install without the information file" "1 File not found" "$? $(cat "$work/err")"
   run 0 usb-search
