@@ -15,6 +15,8 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 namespace fundaport {
 namespace {
@@ -64,6 +66,78 @@ int ConnectBefore(int fd, const addrinfo& address, Clock::time_point deadline) {
     }
 }
 
+// A name look-up that may not outlast the deadline. The system's resolver
+// blocks as long as its DNS servers keep it waiting (several times the
+// resolv.conf time-out); the asynchronous look-up runs it in the C library's
+// own thread while this one waits until the deadline at most.
+struct NameLookup {
+    std::string host;
+    std::string service;
+    addrinfo hints{};
+    gaicb request{};
+};
+
+struct LookupResult {
+    addrinfo* found = nullptr;  ///< owned by the caller (freeaddrinfo)
+    int status = 0;             ///< 0, an EAI_ code, or EAI_AGAIN with timedOut
+    int cause = 0;              ///< errno for EAI_SYSTEM
+    bool timedOut = false;
+};
+
+LookupResult LookUpBefore(const std::string& host, const std::string& service, const addrinfo& hints,
+                          Clock::time_point deadline) {
+    LookupResult result;
+    auto lookup = std::make_unique<NameLookup>();
+    lookup->host = host;
+    lookup->service = service;
+    lookup->hints = hints;
+    lookup->request.ar_name = lookup->host.c_str();
+    lookup->request.ar_service = lookup->service.c_str();
+    lookup->request.ar_request = &lookup->hints;
+    gaicb* list[1] = {&lookup->request};
+    if (int started = ::getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr); started != 0) {
+        result.status = started;
+        result.cause = errno;
+        return result;
+    }
+    while (::gai_error(&lookup->request) == EAI_INPROGRESS) {
+        auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            break;
+        timespec wait{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
+        (void)::gai_suspend(list, 1, &wait);  // done, time up or a signal: the loop looks
+    }
+    int status = ::gai_error(&lookup->request);
+    if (status == EAI_INPROGRESS) {
+        if (::gai_cancel(&lookup->request) == EAI_NOTCANCELED) {
+            // The resolver still writes into the request: it must outlive
+            // this call. Kept for good (a few hundred bytes per look-up
+            // given up), where the leak checkers can see it is meant.
+            static std::mutex abandonedLock;
+            static auto* abandoned = new std::vector<std::unique_ptr<NameLookup>>();
+            std::lock_guard guard(abandonedLock);
+            abandoned->push_back(std::move(lookup));
+            result.status = EAI_AGAIN;
+            result.timedOut = true;
+            return result;
+        }
+        status = ::gai_error(&lookup->request);
+        if (status == EAI_CANCELED || status == EAI_INPROGRESS) {
+            result.status = EAI_AGAIN;
+            result.timedOut = true;
+            return result;
+        }
+        // Finished while being cancelled: take its answer.
+    }
+    result.status = status;
+    if (status == EAI_SYSTEM)
+        result.cause = EIO;  // the resolver thread's errno is not ours to read
+    result.found = status == 0 ? lookup->request.ar_result : nullptr;
+    if (status != 0 && lookup->request.ar_result != nullptr)
+        ::freeaddrinfo(lookup->request.ar_result);
+    return result;
+}
+
 }  // namespace
 
 std::string TcpAddressText(const std::string& host, int port) {
@@ -82,19 +156,25 @@ HANDLE OpenTcpPort(const std::string& host, int port) {
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_ADDRCONFIG | AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    const std::string service = std::to_string(port);
-    int resolved = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
-    if (resolved != 0) {
-        const int cause = resolved == EAI_SYSTEM ? errno : 0;
+    // One time-out for the look-up and the connection together.
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kTcpConnectTimeoutMs);
+    LookupResult lookup = LookUpBefore(host, std::to_string(port), hints, deadline);
+    if (lookup.timedOut) {
+        Report("cannot find the printer '" + host + "': no answer from the name service within " +
+               std::to_string(kTcpConnectTimeoutMs / 1000) + " s");
+        SetLastErrorWithErrno(ERROR_TIMEOUT, ETIMEDOUT);
+        return nullptr;
+    }
+    if (lookup.status != 0) {
+        const int cause = lookup.status == EAI_SYSTEM ? lookup.cause : 0;
         Report("cannot find the printer '" + host + "': " +
-               (resolved == EAI_SYSTEM ? std::string(std::strerror(cause)) : std::string(::gai_strerror(resolved))));
+               (lookup.status == EAI_SYSTEM ? std::string(std::strerror(cause)) : std::string(::gai_strerror(lookup.status))));
         SetLastErrorWithErrno(ERROR_NOT_FOUND, cause);
         return nullptr;
     }
+    addrinfo* found = lookup.found;
     std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, ::freeaddrinfo);
 
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kTcpConnectTimeoutMs);
     int lastError = ECONNREFUSED;
     for (const addrinfo* address = found; address != nullptr; address = address->ai_next) {
         int fd = ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,

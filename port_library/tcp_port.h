@@ -19,10 +19,10 @@ constexpr int kTcpConnectTimeoutMs = 5000;
 /// printer that vanishes is noticed), Nagle off (the replies are small and
 /// awaited). The handle, or null with the last error and a diagnostic that
 /// names the host and the reason: ERROR_NOT_FOUND for a name that does
-/// not resolve, ERROR_TIMEOUT when nothing answered within the connect
-/// time-out, else the system error (a refused connection: ECONNREFUSED).
-/// Blocks the calling thread at most kTcpConnectTimeoutMs plus the name
-/// look-up.
+/// not resolve, ERROR_TIMEOUT when the name service or the printer did not
+/// answer within the connect time-out, else the system error (a refused
+/// connection: ECONNREFUSED). Blocks the calling thread at most
+/// kTcpConnectTimeoutMs, the name look-up included.
 HANDLE OpenTcpPort(const std::string& host, int port);
 
 /// "host:port" as a user would type it (an IPv6 address in brackets).
