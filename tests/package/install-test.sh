@@ -92,7 +92,6 @@ as_user '
 [ ! -e "$home/.config/quorlink/registry" ] || fail "the user's own registry was written"
 
 step "marquen under Xvfb"
-if [ -n "$shots" ]; then mkdir -p "$shots"; chmod 777 "$shots"; fi
 as_user '
   cd "$HOME"
   xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" bash -euo pipefail -c "
@@ -102,12 +101,19 @@ as_user '
     if [ -z \"\$window\" ]; then kill \$program 2>/dev/null; cat marquen.log >&2; exit 1; fi
     echo \"window: \$(xdotool getwindowname \$window)\"
     sleep 1
-    [ -z \"'"$shots"'\" ] || import -window root \"'"$shots"'/installed-marquen.png\"
+    import -window root installed-marquen.png || echo \"no screenshot\" >&2
     kill \$program
     for _ in \$(seq 50); do kill -0 \$program 2>/dev/null || exit 0; sleep 0.1; done
     kill -9 \$program; exit 1
   "
 ' || fail "marquen did not show its window (or did not end)"
+
+# The picture of the window, for a person to look at.
+if [ -n "$shots" ] && [ -f "$home/installed-marquen.png" ]; then
+  mkdir -p "$shots"
+  cp "$home/installed-marquen.png" "$shots/"
+  echo "screenshot: $(realpath "$shots")/installed-marquen.png"
+fi
 
 step "purge"
 DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq marquen >/dev/null
