@@ -22,6 +22,9 @@
 #include <wx/statusbr.h>
 #include <wx/utils.h>
 
+#include <filesystem>
+#include <system_error>
+
 using command_table::ToWxId;
 
 std::string CMainFrame::s_strRememberedPath;
@@ -55,15 +58,19 @@ constexpr const char* kReaderSiteKey = "Acrobat Web site";
 constexpr const char* kManualName = "user manual.pdf";
 
 // The program's icon in the sizes the desktop picks from, in the icon theme's
-// folder beside the program's: /usr/share/icons for /usr/bin/marquen, and the
-// build's share/icons (copied there by the build) for build/bin/marquen.
+// folder beside the folder of the running program file: /usr/share/icons for
+// /usr/bin/marquen, and the build's share/icons (copied there by the build)
+// for build/bin/marquen.
 constexpr int kIconSizes[] = {16, 24, 32, 48, 64, 128, 256};
 
-wxIconBundle ProgramIcons(const std::string& programDir)
+wxIconBundle ProgramIcons()
 {
     wxIconBundle icons;
-    if (programDir.empty())
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error || !program.has_parent_path())
         return icons;
+    const std::string programDir = program.parent_path().string();
     if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr)
         wxImage::AddHandler(new wxPNGHandler);
     // A missing or damaged icon leaves the toolkit's own: no message for it.
@@ -95,7 +102,7 @@ CMainFrame::CMainFrame(CDesktopApp& app)
     SetStatusBarPane(-1);
     SetMinSize(wxSize(kFrameMinWidth, kFrameMinHeight));
     SetSize(wxSize(kFrameInitialSize, kFrameInitialSize));
-    const wxIconBundle icons = ProgramIcons(m_app.m_strProgramDir);
+    const wxIconBundle icons = ProgramIcons();
     if (!icons.IsEmpty())
         SetIcons(icons);
 

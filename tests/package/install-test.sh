@@ -100,13 +100,17 @@ as_user '
     window=\$(timeout 30 xdotool search --sync --onlyvisible --name \"Marquen\" | head -1 || true)
     if [ -z \"\$window\" ]; then kill \$program 2>/dev/null; cat marquen.log >&2; exit 1; fi
     echo \"window: \$(xdotool getwindowname \$window)\"
+    # The window carries the installed icon (found beside /usr/bin).
+    if ! xprop -id \$window _NET_WM_ICON | grep -q \"_NET_WM_ICON(CARDINAL) = \"; then
+      echo \"the window has no icon\" >&2; kill \$program; exit 1
+    fi
     sleep 1
     import -window root installed-marquen.png || echo \"no screenshot\" >&2
     kill \$program
     for _ in \$(seq 50); do kill -0 \$program 2>/dev/null || exit 0; sleep 0.1; done
     kill -9 \$program; exit 1
   "
-' || fail "marquen did not show its window (or did not end)"
+' || fail "marquen did not show its window with its icon (or did not end)"
 
 # The picture of the window, for a person to look at.
 if [ -n "$shots" ] && [ -f "$home/installed-marquen.png" ]; then

@@ -428,6 +428,8 @@ TEST_F(FrameGuiTest, TheWindowCarriesTheProgramsIconInEverySize)
 {
     // The build lays the icons out beside the programs' folder as the package
     // does (share/icons next to bin); this test program's folder is a sibling.
+    // (The program's own folder, where its libraries lie, is not the place:
+    // installed, that is /usr/lib/<arch>/marquen.)
     Start({});
     const wxIconBundle icons = frame->GetIcons();
     EXPECT_EQ(icons.GetIconCount(), static_cast<size_t>(7));
