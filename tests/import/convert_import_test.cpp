@@ -43,8 +43,8 @@ TEST(ConvertImport, ConvertAppliesTheImportOptionsThenTheWindow)
     TempDir scratch;
     const std::string output = (scratch / "out.bmp").string();
     // Left grey 124 < 150: black; right 165: white.
-    RunResult run = RunCli({"convert", Fixture("lzw.tif"), output, "--type", "BITMAP", "--dither", "none",
-                                     "--threshold", "150"});
+    RunResult run =
+        RunCli({"convert", Fixture("lzw.tif"), output, "--type", "BITMAP", "--dither", "none", "--threshold", "150"});
     ASSERT_EQ(run.status, 0) << run.err;
     LoadedPicture loaded = LoadPictureFile(output);
     ASSERT_EQ(loaded.outcome, LoadOutcome::Loaded) << loaded.error;
@@ -57,7 +57,7 @@ TEST(ConvertImport, ConvertAppliesTheImportOptionsThenTheWindow)
 
     // Inverted, fitted to 8 dots (4 rows), then a window of 6 x 3 from (1, 1).
     run = RunCli({"convert", Fixture("rgb.jpg"), output, "--type", "BITMAP", "--dither", "none", "--invert",
-                           "--fit-width", "8", "--width", "6", "--height", "3", "--offset-x", "1", "--offset-y", "1"});
+                  "--fit-width", "8", "--width", "6", "--height", "3", "--offset-x", "1", "--offset-y", "1"});
     ASSERT_EQ(run.status, 0) << run.err;
     loaded = LoadPictureFile(output);
     ASSERT_EQ(loaded.outcome, LoadOutcome::Loaded) << loaded.error;
@@ -68,8 +68,8 @@ TEST(ConvertImport, ConvertAppliesTheImportOptionsThenTheWindow)
 
     // Every method, brightness, contrast and gamma are taken; a printer format out.
     for (const char* method : {"ordered", "floyd-steinberg", "atkinson", "jarvis", "stucki"}) {
-        run = RunCli({"convert", Fixture("palette.png"), (scratch / "out.log").string(), "--type", "LOGO",
-                               "--dither", method, "--brightness", "-20", "--contrast", "30", "--gamma", "1.8"});
+        run = RunCli({"convert", Fixture("palette.png"), (scratch / "out.log").string(), "--type", "LOGO", "--dither",
+                      method, "--brightness", "-20", "--contrast", "30", "--gamma", "1.8"});
         EXPECT_EQ(run.status, 0) << method << ": " << run.err;
     }
 }

@@ -25,9 +25,8 @@ using testing_support::RunResult;
 // Runs program with args and no display (a help text must not need one).
 RunResult RunWithoutDisplay(const std::string& program, const std::vector<std::string>& args)
 {
-    return testing_support::RunProgram(program, args,
-                                       {.unsetEnvironment = {"DISPLAY", "WAYLAND_DISPLAY"},
-                                        .timeLimit = std::chrono::seconds(30)});
+    return testing_support::RunProgram(
+        program, args, {.unsetEnvironment = {"DISPLAY", "WAYLAND_DISPLAY"}, .timeLimit = std::chrono::seconds(30)});
 }
 
 // Every "--name" in text (a lone "--" is no option).

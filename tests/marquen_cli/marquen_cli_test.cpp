@@ -190,10 +190,9 @@ TEST(MarquenCliConvert, WindowOptionsIncludingNegativeOffsets)
         SCOPED_TRACE(testing::Message() << "offsets " << c.offsetX << "," << c.offsetY << " size " << c.width
                                         << "x" << c.height);
         std::filesystem::path output = scratch / "window.bmp";
-        RunResult run = RunCli({"convert", input.string(), output.string(), "--type", "BITMAP",
-                                         "--width", std::to_string(c.width), "--height=" + std::to_string(c.height),
-                                         "--offset-x", std::to_string(c.offsetX), "--offset-y",
-                                         std::to_string(c.offsetY)});
+        RunResult run = RunCli({"convert", input.string(), output.string(), "--type", "BITMAP", "--width",
+                                std::to_string(c.width), "--height=" + std::to_string(c.height), "--offset-x",
+                                std::to_string(c.offsetX), "--offset-y", std::to_string(c.offsetY)});
         ASSERT_EQ(run.status, 0) << run.err;
         Picture window = Decoded(output);
         ASSERT_EQ(window.width, c.width);
@@ -254,8 +253,8 @@ TEST(MarquenCliFailures, FailedWriteKeepsTheExistingOutput)
                                        std::filesystem::directory_iterator());
 
     // The encoded picture is far beyond 512 bytes: the write comes up short.
-    RunResult run = RunCli({"convert", input.string(), output.string(), "--type", "RASTER_GFX"},
-                           RunOptions{.fileSizeLimit = 512});
+    RunResult run =
+        RunCli({"convert", input.string(), output.string(), "--type", "RASTER_GFX"}, RunOptions{.fileSizeLimit = 512});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "Error - File Write\n");
     EXPECT_EQ(ReadFileBytes(output), precious);

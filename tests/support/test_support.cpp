@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -177,7 +177,7 @@ StartedProgram::StartedProgram(const std::filesystem::path& program, const std::
         if (limitFileSize) {
             // A write past the limit then fails with EFBIG instead of killing.
             ::signal(SIGXFSZ, SIG_IGN);
-            struct rlimit limit {fileSizeLimit, fileSizeLimit};
+            const rlimit limit = {fileSizeLimit, fileSizeLimit};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
         ::execve(argv.data()[0], argv.data(), envp.data());
@@ -264,8 +264,8 @@ VprinterProcess::VprinterProcess(const std::vector<std::string>& args, std::chro
     ::close(out[0]);
     if (size_t end = line.find('\n'); end != std::string::npos)
         m_address = line.substr(0, end);
-    EXPECT_FALSE(m_address.empty()) << "vprinter printed no device path or address within "
-                                    << firstLineLimit.count() << " s";
+    EXPECT_FALSE(m_address.empty()) << "vprinter printed no device path or address within " << firstLineLimit.count()
+                                    << " s";
 }
 
 VprinterProcess::~VprinterProcess()

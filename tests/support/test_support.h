@@ -67,9 +67,9 @@ struct RunOptions {
 
 /// What a run of a program left.
 struct RunResult {
-    int status = -1;  ///< exit status; -1 when it did not exit normally (killed, a signal, no fork)
-    std::string out;  ///< everything on standard output
-    std::string err;  ///< everything on standard error
+    int status = -1;                    ///< exit status; -1 when it did not exit normally (killed, a signal, no fork)
+    std::string out;                    ///< everything on standard output
+    std::string err;                    ///< everything on standard error
     std::chrono::milliseconds took{0};  ///< from the start until it was collected
 };
 
@@ -77,8 +77,7 @@ struct RunResult {
 /// by Finish. The program's failure to start shows as exit status 127.
 class StartedProgram {
 public:
-    StartedProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
-                   RunOptions options = {});
+    StartedProgram(const std::filesystem::path& program, const std::vector<std::string>& args, RunOptions options = {});
     /// Kills the program (SIGKILL) when it was not collected.
     ~StartedProgram();
     StartedProgram(const StartedProgram&) = delete;
