@@ -6,84 +6,23 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <fcntl.h>
 #include <string>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
 using testing_support::ReadFileBytes;
+using testing_support::RunProgram;
+using testing_support::RunResult;
 using testing_support::TempDir;
 using testing_support::TestDataFiles;
 using testing_support::TestDataPath;
 using testing_support::WriteFileBytes;
 
-struct RunResult {
-    int status = -1;  ///< exit status, or -1 when the program did not exit normally
-    std::string out;
-    std::string err;
-};
-
-std::string ReadText(const std::filesystem::path& file)
+// Runs the built marquen-cli with args.
+RunResult RunCli(const std::vector<std::string>& args)
 {
-    std::vector<uint8_t> bytes = ReadFileBytes(file);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-// Runs the built marquen-cli; gives up (and kills it) after 60 s.
-RunResult RunCli(const TempDir& scratch, std::vector<std::string> words)
-{
-    static int runNumber = 0;
-    ++runNumber;
-    std::filesystem::path outPath = scratch / ("stdout-" + std::to_string(runNumber));
-    std::filesystem::path errPath = scratch / ("stderr-" + std::to_string(runNumber));
-    words.insert(words.begin(), MARQUEN_CLI_PATH);
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-    pid_t child = ::fork();
-    if (child == 0) {
-        int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
-            ::_exit(127);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    RunResult result;
-    if (child < 0) {
-        ADD_FAILURE() << "fork failed";
-        return result;
-    }
-    int wstatus = 0;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    for (;;) {
-        pid_t done = ::waitpid(child, &wstatus, WNOHANG);
-        if (done == child)
-            break;
-        if (done < 0 && errno != EINTR) {
-            ADD_FAILURE() << "waitpid failed";
-            return result;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &wstatus, 0);
-            ADD_FAILURE() << "marquen-cli did not finish within 60 s";
-            return result;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    result.out = ReadText(outPath);
-    result.err = ReadText(errPath);
-    return result;
+    return RunProgram(MARQUEN_CLI_PATH, args);
 }
 
 std::string Fixture(const std::string& name)
@@ -93,8 +32,7 @@ std::string Fixture(const std::string& name)
 
 TEST(ConvertImport, InfoSaysImage)
 {
-    TempDir scratch;
-    RunResult run = RunCli(scratch, {"info", Fixture("rgb8.png")});
+    RunResult run = RunCli({"info", Fixture("rgb8.png")});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "type: IMAGE\nwidth: 16\nheight: 8\nsize: " +
                            std::to_string(ReadFileBytes(Fixture("rgb8.png")).size()) + "\n");
@@ -105,8 +43,8 @@ TEST(ConvertImport, ConvertAppliesTheImportOptionsThenTheWindow)
     TempDir scratch;
     const std::string output = (scratch / "out.bmp").string();
     // Left grey 124 < 150: black; right 165: white.
-    RunResult run = RunCli(scratch, {"convert", Fixture("lzw.tif"), output, "--type", "BITMAP", "--dither", "none",
-                                     "--threshold", "150"});
+    RunResult run =
+        RunCli({"convert", Fixture("lzw.tif"), output, "--type", "BITMAP", "--dither", "none", "--threshold", "150"});
     ASSERT_EQ(run.status, 0) << run.err;
     LoadedPicture loaded = LoadPictureFile(output);
     ASSERT_EQ(loaded.outcome, LoadOutcome::Loaded) << loaded.error;
@@ -118,8 +56,8 @@ TEST(ConvertImport, ConvertAppliesTheImportOptionsThenTheWindow)
     }
 
     // Inverted, fitted to 8 dots (4 rows), then a window of 6 x 3 from (1, 1).
-    run = RunCli(scratch, {"convert", Fixture("rgb.jpg"), output, "--type", "BITMAP", "--dither", "none", "--invert",
-                           "--fit-width", "8", "--width", "6", "--height", "3", "--offset-x", "1", "--offset-y", "1"});
+    run = RunCli({"convert", Fixture("rgb.jpg"), output, "--type", "BITMAP", "--dither", "none", "--invert",
+                  "--fit-width", "8", "--width", "6", "--height", "3", "--offset-x", "1", "--offset-y", "1"});
     ASSERT_EQ(run.status, 0) << run.err;
     loaded = LoadPictureFile(output);
     ASSERT_EQ(loaded.outcome, LoadOutcome::Loaded) << loaded.error;
@@ -130,8 +68,8 @@ TEST(ConvertImport, ConvertAppliesTheImportOptionsThenTheWindow)
 
     // Every method, brightness, contrast and gamma are taken; a printer format out.
     for (const char* method : {"ordered", "floyd-steinberg", "atkinson", "jarvis", "stucki"}) {
-        run = RunCli(scratch, {"convert", Fixture("palette.png"), (scratch / "out.log").string(), "--type", "LOGO",
-                               "--dither", method, "--brightness", "-20", "--contrast", "30", "--gamma", "1.8"});
+        run = RunCli({"convert", Fixture("palette.png"), (scratch / "out.log").string(), "--type", "LOGO", "--dither",
+                      method, "--brightness", "-20", "--contrast", "30", "--gamma", "1.8"});
         EXPECT_EQ(run.status, 0) << method << ": " << run.err;
     }
 }
@@ -154,7 +92,7 @@ TEST(ConvertImport, BadImportOptionsAreUsageErrors)
     for (const std::vector<std::string>& options : cases) {
         std::vector<std::string> words{"convert", Fixture("rgb8.png"), output, "--type", "BITMAP"};
         words.insert(words.end(), options.begin(), options.end());
-        RunResult run = RunCli(scratch, words);
+        RunResult run = RunCli(words);
         EXPECT_EQ(run.status, 2) << options[0];
         EXPECT_NE(run.err.find("Usage:"), std::string::npos) << run.err;
         EXPECT_FALSE(std::filesystem::exists(output));
@@ -170,7 +108,7 @@ TEST(ConvertImport, DotFormatsPassThroughAndRefuseImportOptions)
         if (before.outcome != LoadOutcome::Loaded)
             continue;
         SCOPED_TRACE(input.string());
-        RunResult run = RunCli(scratch, {"convert", input.string(), output, "--type", "BITMAP"});
+        RunResult run = RunCli({"convert", input.string(), output, "--type", "BITMAP"});
         ASSERT_EQ(run.status, 0) << run.err;
         LoadedPicture after = LoadPictureFile(output);
         ASSERT_EQ(after.outcome, LoadOutcome::Loaded);
@@ -179,7 +117,7 @@ TEST(ConvertImport, DotFormatsPassThroughAndRefuseImportOptions)
         EXPECT_TRUE(std::ranges::equal(after.picture->Bits(), before.picture->Bits()));
         std::filesystem::remove(output);
 
-        run = RunCli(scratch, {"convert", input.string(), output, "--type", "BITMAP", "--dither", "atkinson"});
+        run = RunCli({"convert", input.string(), output, "--type", "BITMAP", "--dither", "atkinson"});
         EXPECT_EQ(run.status, 2);
         EXPECT_NE(run.err.find("--dither applies to colour and grey pictures only"), std::string::npos) << run.err;
         EXPECT_FALSE(std::filesystem::exists(output));
@@ -192,11 +130,11 @@ TEST(ConvertImport, DamagedPictureFailsAndLeavesNoOutput)
     std::vector<uint8_t> whole = ReadFileBytes(Fixture("rgb.jpg"));
     WriteFileBytes(scratch / "cut.jpg", std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(whole.size() / 2)));
     const std::string output = (scratch / "out.bmp").string();
-    RunResult run = RunCli(scratch, {"convert", (scratch / "cut.jpg").string(), output, "--type", "BITMAP"});
+    RunResult run = RunCli({"convert", (scratch / "cut.jpg").string(), output, "--type", "BITMAP"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err.rfind("Error - Picture cannot be", 0), 0u) << run.err;
     EXPECT_FALSE(std::filesystem::exists(output));
-    run = RunCli(scratch, {"info", (scratch / "cut.jpg").string()});
+    run = RunCli({"info", (scratch / "cut.jpg").string()});
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(run.out.empty());
 }

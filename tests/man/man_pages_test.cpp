@@ -8,63 +8,25 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fcntl.h>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
 using Names = std::set<std::string>;
+using testing_support::RunResult;
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-};
-
-std::string ReadText(const std::filesystem::path& file)
+// Runs program with args and no display (a help text must not need one).
+RunResult RunWithoutDisplay(const std::string& program, const std::vector<std::string>& args)
 {
-    std::vector<uint8_t> bytes = testing_support::ReadFileBytes(file);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-// Runs program with args and no display (a help text must not need one);
-// standard output is returned, standard error goes to the test's log.
-RunResult RunProgram(const std::string& program, const std::vector<std::string>& args)
-{
-    testing_support::TempDir scratch;
-    const std::filesystem::path outPath = scratch / "stdout";
-    std::vector<std::string> words{program};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-
-    pid_t child = ::fork();
-    if (child == 0) {
-        int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (out < 0 || ::dup2(out, 1) < 0)
-            ::_exit(127);
-        ::unsetenv("DISPLAY");
-        ::unsetenv("WAYLAND_DISPLAY");
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    RunResult run;
-    if (child < 0) {
-        ADD_FAILURE() << "fork failed";
-        return run;
-    }
-    run.status = testing_support::WaitForChild(child, std::chrono::seconds(30));
-    run.out = ReadText(outPath);
-    return run;
+    return testing_support::RunProgram(
+        program, args, {.unsetEnvironment = {"DISPLAY", "WAYLAND_DISPLAY"}, .timeLimit = std::chrono::seconds(30)});
 }
 
 // Every "--name" in text (a lone "--" is no option).
@@ -176,7 +138,7 @@ Drift Compare(const Names& helpOptions, const Names& helpCommands, const Entries
 std::string ManPage(const std::string& name)
 {
     const std::filesystem::path path = std::filesystem::path(MARQUEN_MAN_DIR) / (name + ".1.scd");
-    std::string text = ReadText(path);
+    std::string text = testing_support::ReadFileText(path);
     EXPECT_FALSE(text.empty()) << path << " is missing or empty";
     return text;
 }
@@ -185,12 +147,12 @@ std::string ManPage(const std::string& name)
 // program does not answer with status 0 and a text.
 std::string Help(const std::string& program, const std::vector<std::string>& args)
 {
-    RunResult run = RunProgram(program, args);
+    RunResult run = RunWithoutDisplay(program, args);
     std::string shown = program;
     for (const std::string& arg : args)
         shown += " " + arg;
-    EXPECT_EQ(run.status, 0) << shown;
-    EXPECT_FALSE(run.out.empty()) << shown << " printed nothing";
+    EXPECT_EQ(run.status, 0) << shown << "\n" << run.err;
+    EXPECT_FALSE(run.out.empty()) << shown << " printed nothing\n" << run.err;
     return run.out;
 }
 
@@ -308,11 +270,11 @@ TEST(ManPages, CheckReportsAnOptionAddedWithoutItsEntryAndAnEntryLeftBehind)
 
 TEST(ManPages, MarquenAnswersHelpAndVersionWithoutADisplay)
 {
-    RunResult help = RunProgram(MARQUEN_PATH, {"--help"});
-    EXPECT_EQ(help.status, 0);
+    RunResult help = RunWithoutDisplay(MARQUEN_PATH, {"--help"});
+    EXPECT_EQ(help.status, 0) << help.err;
     EXPECT_TRUE(help.out.starts_with("Usage: marquen")) << help.out;
-    RunResult version = RunProgram(MARQUEN_PATH, {"--version"});
-    EXPECT_EQ(version.status, 0);
+    RunResult version = RunWithoutDisplay(MARQUEN_PATH, {"--version"});
+    EXPECT_EQ(version.status, 0) << version.err;
     EXPECT_NE(version.out.find("Marquen"), std::string::npos) << version.out;
 }
 

@@ -6,97 +6,22 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <fcntl.h>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
 using testing_support::ReadFileBytes;
+using testing_support::RunOptions;
+using testing_support::RunProgram;
+using testing_support::RunResult;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
 
-struct RunResult {
-    int status = -1;  ///< exit status, or -1 when the program did not exit normally
-    std::string out;
-    std::string err;
-};
-
-struct RunOptions {
-    rlim_t fileSizeLimit = RLIM_INFINITY;  ///< RLIMIT_FSIZE for the child
-};
-
-std::string ReadText(const std::filesystem::path& file)
+// Runs the built marquen-cli with args.
+RunResult RunCli(const std::vector<std::string>& args, RunOptions options = {})
 {
-    std::vector<uint8_t> bytes = ReadFileBytes(file);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-// Runs the built marquen-cli with args; standard output and error go to files
-// in scratch. Gives up (and kills the child) after 60 s.
-RunResult RunCli(const TempDir& scratch, const std::vector<std::string>& args, RunOptions options = {})
-{
-    static int runNumber = 0;
-    ++runNumber;
-    std::filesystem::path outPath = scratch / ("stdout-" + std::to_string(runNumber));
-    std::filesystem::path errPath = scratch / ("stderr-" + std::to_string(runNumber));
-
-    std::vector<std::string> words{MARQUEN_CLI_PATH};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-
-    pid_t child = ::fork();
-    if (child == 0) {
-        int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
-            ::_exit(127);
-        if (options.fileSizeLimit != RLIM_INFINITY) {
-            // A write past the limit then fails with EFBIG instead of killing.
-            ::signal(SIGXFSZ, SIG_IGN);
-            struct rlimit limit {options.fileSizeLimit, options.fileSizeLimit};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    RunResult result;
-    if (child < 0) {
-        ADD_FAILURE() << "fork failed";
-        return result;
-    }
-    int wstatus = 0;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    for (;;) {
-        pid_t done = ::waitpid(child, &wstatus, WNOHANG);
-        if (done == child)
-            break;
-        if (done < 0 && errno != EINTR) {
-            ADD_FAILURE() << "waitpid failed";
-            return result;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &wstatus, 0);
-            ADD_FAILURE() << "marquen-cli did not finish within 60 s";
-            return result;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    result.out = ReadText(outPath);
-    result.err = ReadText(errPath);
-    return result;
+    return RunProgram(MARQUEN_CLI_PATH, args, std::move(options));
 }
 
 struct Picture {
@@ -172,7 +97,7 @@ TEST(MarquenCliInfo, PrintsTypeWidthHeightAndFileSizeForEveryFormat)
         SCOPED_TRACE(PictureTypeDisplayString(type));
         std::filesystem::path file = scratch / (std::string("picture-") + PictureTypeEnumeratorName(type));
         WriteFileBytes(file, Encoded(type, picture));
-        RunResult run = RunCli(scratch, {"info", file.string()});
+        RunResult run = RunCli({"info", file.string()});
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.out, Expected(type, 64, 48, std::filesystem::file_size(file)));
         EXPECT_EQ(run.err, "");
@@ -194,14 +119,14 @@ TEST(MarquenCliConvert, WritesEveryTypeAndConvertsBackToTheSameBitmap)
             for (char& c : name)
                 c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
             std::filesystem::path output = scratch / "output";
-            RunResult run = RunCli(scratch, {"convert", input.string(), output.string(), "--type", name});
+            RunResult run = RunCli({"convert", input.string(), output.string(), "--type", name});
             ASSERT_EQ(run.status, 0) << run.err;
             EXPECT_EQ(run.out, "");
             EXPECT_EQ(run.err, "");
             EXPECT_EQ(ReadFileBytes(output), Encoded(type, picture));
 
             std::filesystem::path back = scratch / "back.bmp";
-            run = RunCli(scratch, {"convert", output.string(), back.string(), "--type", "BITMAP"});
+            run = RunCli({"convert", output.string(), back.string(), "--type", "BITMAP"});
             ASSERT_EQ(run.status, 0) << run.err;
             EXPECT_EQ(ReadFileBytes(back), inputBytes);
         }
@@ -216,7 +141,7 @@ TEST(MarquenCliConvert, LogoBytesOfASingleDot)
     std::filesystem::path input = scratch / "dot.bmp";
     WriteFileBytes(input, Encoded(BITMAP, dot));
     std::filesystem::path output = scratch / "dot.log";
-    RunResult run = RunCli(scratch, {"convert", input.string(), output.string(), "--type", "LOGO"});
+    RunResult run = RunCli({"convert", input.string(), output.string(), "--type", "LOGO"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(ReadFileBytes(output),
               (std::vector<uint8_t>{0x1D, 0x2A, 0x01, 0x01, 0x80, 0, 0, 0, 0, 0, 0, 0}));
@@ -229,21 +154,21 @@ TEST(MarquenCliConvert, SizeAdjustmentWritesTheFileReportsAndSucceeds)
     WriteFileBytes(input, Encoded(BITMAP, PatternPicture(100, 30)));
 
     std::filesystem::path logo = scratch / "odd.log";
-    RunResult run = RunCli(scratch, {"convert", input.string(), logo.string(), "--type", "LOGO"});
+    RunResult run = RunCli({"convert", input.string(), logo.string(), "--type", "LOGO"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "Picture Width & Height have been adjusted to be compatible with selected output format\n");
     EXPECT_EQ(std::filesystem::file_size(logo), 4u + 104u * 32u / 8u);
-    run = RunCli(scratch, {"info", logo.string()});
+    run = RunCli({"info", logo.string()});
     EXPECT_EQ(run.out, Expected(LOGO, 104, 32, 420));
 
     std::filesystem::path raster = scratch / "odd.gfx";
-    run = RunCli(scratch, {"convert", input.string(), raster.string(), "--type", "raster gfx"});
+    run = RunCli({"convert", input.string(), raster.string(), "--type", "raster gfx"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "Picture Width has been adjusted to be compatible with selected output format\n");
     EXPECT_EQ(std::filesystem::file_size(raster), 30u * 14u);
 
     std::filesystem::path epson = scratch / "odd-epson.gfx";
-    run = RunCli(scratch, {"convert", input.string(), epson.string(), "--type", "EPSON GFX"});
+    run = RunCli({"convert", input.string(), epson.string(), "--type", "EPSON GFX"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "Picture Height has been adjusted to be compatible with selected output format\n");
     EXPECT_TRUE(std::filesystem::exists(epson));
@@ -265,10 +190,9 @@ TEST(MarquenCliConvert, WindowOptionsIncludingNegativeOffsets)
         SCOPED_TRACE(testing::Message() << "offsets " << c.offsetX << "," << c.offsetY << " size " << c.width
                                         << "x" << c.height);
         std::filesystem::path output = scratch / "window.bmp";
-        RunResult run = RunCli(scratch, {"convert", input.string(), output.string(), "--type", "BITMAP",
-                                         "--width", std::to_string(c.width), "--height=" + std::to_string(c.height),
-                                         "--offset-x", std::to_string(c.offsetX), "--offset-y",
-                                         std::to_string(c.offsetY)});
+        RunResult run = RunCli({"convert", input.string(), output.string(), "--type", "BITMAP", "--width",
+                                std::to_string(c.width), "--height=" + std::to_string(c.height), "--offset-x",
+                                std::to_string(c.offsetX), "--offset-y", std::to_string(c.offsetY)});
         ASSERT_EQ(run.status, 0) << run.err;
         Picture window = Decoded(output);
         ASSERT_EQ(window.width, c.width);
@@ -290,18 +214,18 @@ TEST(MarquenCliFailures, UnreadableInputsExitOneWithTheMessage)
     TempDir scratch;
     std::filesystem::path text = scratch / "notes.txt";
     WriteFileBytes(text, {'h', 'e', 'l', 'l', 'o', '\n'});
-    RunResult run = RunCli(scratch, {"info", text.string()});
+    RunResult run = RunCli({"info", text.string()});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "Picture type not supported.\n");
     EXPECT_EQ(run.out, "");
     std::filesystem::path output = scratch / "out.log";
-    run = RunCli(scratch, {"convert", text.string(), output.string(), "--type", "LOGO"});
+    run = RunCli({"convert", text.string(), output.string(), "--type", "LOGO"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "Picture type not supported.\n");
     EXPECT_FALSE(std::filesystem::exists(output));
 
     std::filesystem::path missing = scratch / "missing.bmp";
-    run = RunCli(scratch, {"info", missing.string()});
+    run = RunCli({"info", missing.string()});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "Error - File Open : " + missing.string() + "\n");
 
@@ -311,7 +235,7 @@ TEST(MarquenCliFailures, UnreadableInputsExitOneWithTheMessage)
     colour[28] = 24;
     std::filesystem::path colourFile = scratch / "colour.bmp";
     WriteFileBytes(colourFile, colour);
-    run = RunCli(scratch, {"info", colourFile.string()});
+    run = RunCli({"info", colourFile.string()});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err.rfind("Error - Picture cannot be read: ", 0), 0u) << run.err;
     EXPECT_EQ(run.out, "");
@@ -329,19 +253,18 @@ TEST(MarquenCliFailures, FailedWriteKeepsTheExistingOutput)
                                        std::filesystem::directory_iterator());
 
     // The encoded picture is far beyond 512 bytes: the write comes up short.
-    RunResult run = RunCli(scratch, {"convert", input.string(), output.string(), "--type", "RASTER_GFX"},
-                           RunOptions{512});
+    RunResult run =
+        RunCli({"convert", input.string(), output.string(), "--type", "RASTER_GFX"}, RunOptions{.fileSizeLimit = 512});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "Error - File Write\n");
     EXPECT_EQ(ReadFileBytes(output), precious);
-    // No half-written temporary file is left beside it (the two new files are
-    // this run's captured output streams).
+    // No half-written temporary file is left beside it.
     size_t filesAfter = std::distance(std::filesystem::directory_iterator(scratch.path()),
                                       std::filesystem::directory_iterator());
-    EXPECT_EQ(filesAfter, filesBefore + 2);
+    EXPECT_EQ(filesAfter, filesBefore);
 
     std::filesystem::path nowhere = scratch / "no-such-folder" / "out.gfx";
-    run = RunCli(scratch, {"convert", input.string(), nowhere.string(), "--type", "RASTER_GFX"});
+    run = RunCli({"convert", input.string(), nowhere.string(), "--type", "RASTER_GFX"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "Error - File Open : " + nowhere.string() + "\n");
 }
@@ -383,7 +306,7 @@ TEST(MarquenCliArguments, BadArgumentsExitTwoWithUsageAndTouchNothing)
         for (const std::string& word : args)
             shown += "[" + word + "] ";
         SCOPED_TRACE(shown);
-        RunResult run = RunCli(scratch, args);
+        RunResult run = RunCli(args);
         EXPECT_EQ(run.status, 2);
         EXPECT_NE(run.err.find("Usage"), std::string::npos) << run.err;
         EXPECT_EQ(run.out, "");
@@ -393,18 +316,17 @@ TEST(MarquenCliArguments, BadArgumentsExitTwoWithUsageAndTouchNothing)
 
 TEST(MarquenCliArguments, HelpAndVersion)
 {
-    TempDir scratch;
-    RunResult run = RunCli(scratch, {"--help"});
+    RunResult run = RunCli({"--help"});
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.out.find("Usage: marquen-cli"), std::string::npos);
     EXPECT_NE(run.out.find("convert INPUT OUTPUT --type T"), std::string::npos);
     EXPECT_EQ(run.err, "");
 
-    run = RunCli(scratch, {"convert", "--help"});
+    run = RunCli({"convert", "--help"});
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.out.find("--offset-x X"), std::string::npos);
 
-    run = RunCli(scratch, {"--version"});
+    run = RunCli({"--version"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "marquen-cli 1.0.0\n");
 }

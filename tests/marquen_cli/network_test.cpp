@@ -7,101 +7,44 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <memory>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
 
 using testing_support::BinaryDir;
-using testing_support::WaitForChild;
-using testing_support::ReadFileBytes;
+using testing_support::RunProgram;
+using testing_support::RunResult;
 using testing_support::TempDir;
+using testing_support::VprinterProcess;
 using testing_support::WriteFileBytes;
 using Bytes = std::vector<uint8_t>;
-using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::seconds kRunLimit{120};
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-    std::chrono::milliseconds took{0};
-};
-
-/// vprinter --tcp 0, serving while its standard input stays open; Address()
-/// is the tcp://127.0.0.1:PORT it printed.
-class TcpPrinter {
+/// vprinter --tcp 0 with faults; Address() is the tcp://127.0.0.1:PORT it
+/// serves on.
+class TcpPrinter : public VprinterProcess {
 public:
-    explicit TcpPrinter(const std::vector<std::string>& faults)
+    explicit TcpPrinter(const std::vector<std::string>& faults) : VprinterProcess(Arguments(faults))
     {
-        int in[2];
-        int out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) {
-            ADD_FAILURE() << "pipe failed";
-            return;
-        }
-        std::vector<std::string> words{(BinaryDir() / "vprinter").string(), "--tcp", "0"};
-        words.insert(words.end(), faults.begin(), faults.end());
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::dup2(in[0], 0);
-            ::dup2(out[1], 1);
-            std::vector<char*> argv;
-            for (std::string& word : words)
-                argv.push_back(word.data());
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(in[0]);
-        ::close(out[1]);
-        m_stdin = in[1];
-        std::string line;
-        auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (line.find('\n') == std::string::npos && Clock::now() < deadline) {
-            pollfd fd{out[0], POLLIN, 0};
-            if (::poll(&fd, 1, 100) <= 0)
-                continue;
-            char buffer[256];
-            ssize_t n = ::read(out[0], buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            line.append(buffer, static_cast<size_t>(n));
-        }
-        ::close(out[0]);
-        if (size_t end = line.find('\n'); end != std::string::npos)
-            m_address = line.substr(0, end);
-        EXPECT_TRUE(m_address.starts_with("tcp://127.0.0.1:")) << m_address;
+        EXPECT_TRUE(Address().starts_with("tcp://127.0.0.1:")) << Address();
     }
-    ~TcpPrinter()
-    {
-        if (m_stdin >= 0)
-            ::close(m_stdin);
-        if (m_pid > 0)
-            WaitForChild(m_pid, std::chrono::seconds(10));
-    }
-    TcpPrinter(const TcpPrinter&) = delete;
-    TcpPrinter& operator=(const TcpPrinter&) = delete;
-
-    const std::string& Address() const { return m_address; }
 
 private:
-    pid_t m_pid = -1;
-    int m_stdin = -1;
-    std::string m_address;
+    static std::vector<std::string> Arguments(const std::vector<std::string>& faults)
+    {
+        std::vector<std::string> args{"--tcp", "0"};
+        args.insert(args.end(), faults.begin(), faults.end());
+        return args;
+    }
 };
 
 class NetworkPrinterTest : public ::testing::Test {
@@ -119,36 +62,9 @@ protected:
         ::dlclose(handle);
     }
 
-    RunResult Run(std::vector<std::string> args)
+    RunResult Run(const std::vector<std::string>& args)
     {
-        static int number = 0;
-        ++number;
-        const auto outPath = dir / ("out-" + std::to_string(number));
-        const auto errPath = dir / ("err-" + std::to_string(number));
-        args.insert(args.begin(), MARQUEN_CLI_PATH);
-        const Clock::time_point start = Clock::now();
-        pid_t child = ::fork();
-        if (child == 0) {
-            int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            int none = ::open("/dev/null", O_RDONLY);
-            if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 || ::dup2(none, 0) < 0)
-                ::_exit(127);
-            std::vector<char*> argv;
-            for (std::string& word : args)
-                argv.push_back(word.data());
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        RunResult result;
-        result.status = WaitForChild(child, kRunLimit);
-        result.took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-        Bytes out = ReadFileBytes(outPath);
-        Bytes err = ReadFileBytes(errPath);
-        result.out.assign(out.begin(), out.end());
-        result.err.assign(err.begin(), err.end());
-        return result;
+        return RunProgram(MARQUEN_CLI_PATH, args, {.timeLimit = kRunLimit});
     }
 
     /// A bitmap of width x 40 dots with a pattern.

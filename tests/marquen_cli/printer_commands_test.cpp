@@ -8,10 +8,8 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -24,94 +22,18 @@
 namespace {
 
 using testing_support::BinaryDir;
-using testing_support::WaitForChild;
 using testing_support::ReadFileBytes;
+using testing_support::RunProgram;
+using testing_support::RunResult;
+using testing_support::StartedProgram;
 using testing_support::TempDir;
+using testing_support::VprinterProcess;
 using testing_support::WriteFileBytes;
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
 // Generous: the machines running the suite are shared and slow.
 constexpr std::chrono::seconds kRunLimit{60};
-
-std::string Text(const Bytes& bytes)
-{
-    return std::string(bytes.begin(), bytes.end());
-}
-
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-/// The vprinter program, serving while its standard input stays open.
-class VprinterProcess {
-public:
-    explicit VprinterProcess(const std::vector<std::string>& options)
-    {
-        int in[2];
-        int out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) {
-            ADD_FAILURE() << "pipe failed";
-            return;
-        }
-        std::vector<std::string> words{(BinaryDir() / "vprinter").string()};
-        words.insert(words.end(), options.begin(), options.end());
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::dup2(in[0], 0);
-            ::dup2(out[1], 1);
-            std::vector<char*> argv;
-            for (std::string& word : words)
-                argv.push_back(word.data());
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(in[0]);
-        ::close(out[1]);
-        m_stdin = in[1];
-        // The first line is the device path.
-        std::string line;
-        auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (line.find('\n') == std::string::npos && Clock::now() < deadline) {
-            pollfd fd{out[0], POLLIN, 0};
-            if (::poll(&fd, 1, 100) <= 0)
-                continue;
-            char buffer[256];
-            ssize_t n = ::read(out[0], buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            line.append(buffer, static_cast<size_t>(n));
-        }
-        ::close(out[0]);
-        if (size_t end = line.find('\n'); end != std::string::npos)
-            m_path = line.substr(0, end);
-        EXPECT_FALSE(m_path.empty()) << "vprinter gave no device path";
-    }
-    ~VprinterProcess()
-    {
-        if (m_stdin >= 0)
-            ::close(m_stdin);  // vprinter ends when its input closes
-        if (m_pid > 0)
-            WaitForChild(m_pid, std::chrono::seconds(10));
-    }
-    VprinterProcess(const VprinterProcess&) = delete;
-    VprinterProcess& operator=(const VprinterProcess&) = delete;
-
-    const std::string& Path() const { return m_path; }
-    void Signal(int number) const
-    {
-        if (m_pid > 0)
-            ::kill(m_pid, number);
-    }
-
-private:
-    pid_t m_pid = -1;
-    int m_stdin = -1;
-    std::string m_path;
-};
 
 class PrinterCommandsTest : public ::testing::Test {
 protected:
@@ -141,52 +63,19 @@ protected:
         printer.reset();
         printer = std::make_unique<VprinterProcess>(options);
         WriteFileBytes(dir / "ports", Bytes{});
-        std::string map = "COM7=" + printer->Path() + "\n";
+        std::string map = "COM7=" + printer->Address() + "\n";
         WriteFileBytes(dir / "ports", Bytes(map.begin(), map.end()));
     }
 
-    /// A run in the background; Finish collects it.
-    struct Started {
-        pid_t child = -1;
-        std::filesystem::path outPath;
-        std::filesystem::path errPath;
-    };
-    Started Spawn(std::vector<std::string> args)
+    /// marquen-cli with args in the background; its Finish collects it.
+    static StartedProgram Spawn(const std::vector<std::string>& args)
     {
-        static int number = 0;
-        ++number;
-        Started started;
-        started.outPath = dir / ("out-" + std::to_string(number));
-        started.errPath = dir / ("err-" + std::to_string(number));
-        const std::filesystem::path& outPath = started.outPath;
-        const std::filesystem::path& errPath = started.errPath;
-        args.insert(args.begin(), MARQUEN_CLI_PATH);
-        pid_t child = ::fork();
-        if (child == 0) {
-            int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            int none = ::open("/dev/null", O_RDONLY);
-            if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 || ::dup2(none, 0) < 0)
-                ::_exit(127);
-            std::vector<char*> argv;
-            for (std::string& word : args)
-                argv.push_back(word.data());
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        started.child = child;
-        return started;
+        return StartedProgram(MARQUEN_CLI_PATH, args, {.timeLimit = kRunLimit});
     }
-    RunResult Finish(const Started& started)
+    static RunResult Run(const std::vector<std::string>& args)
     {
-        RunResult result;
-        result.status = WaitForChild(started.child, kRunLimit);
-        result.out = Text(ReadFileBytes(started.outPath));
-        result.err = Text(ReadFileBytes(started.errPath));
-        return result;
+        return RunProgram(MARQUEN_CLI_PATH, args, {.timeLimit = kRunLimit});
     }
-    RunResult Run(std::vector<std::string> args) { return Finish(Spawn(std::move(args))); }
 
     /// A bitmap with a pattern of dots, 64 x 40 unless told.
     std::string WriteBitmap(uint32_t width = 64, uint32_t height = 40, const std::string& name = "logo.bmp")
@@ -352,10 +241,10 @@ TEST_F(PrinterCommandsTest, MemoryAfterAnInterruptedUpload)
     ASSERT_EQ(Run({"convert", logo, big, "--type", "BITMAP", "--width", "256", "--height", "128"}).status, 0);
     ASSERT_EQ(Run({"download", big, "--logo", "5", "--port", "COM7"}).status, 0);
 
-    Started upload = Spawn({"upload", (dir / "back.bmp").string(), "--logo", "5", "--port", "COM7"});
+    StartedProgram upload = Spawn({"upload", (dir / "back.bmp").string(), "--logo", "5", "--port", "COM7"});
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    ::kill(upload.child, SIGKILL);
-    Finish(upload);
+    ::kill(upload.Pid(), SIGKILL);
+    upload.Finish();
     // The printer goes on sending the rest of the logo.
     RunResult memory = Run({"memory", "--port", "COM7", "--printer-version", "1", "--read-timeout", "500"});
     EXPECT_EQ(memory.status, 1) << memory.out;
@@ -385,10 +274,10 @@ TEST_F(PrinterCommandsTest, ADownloadStoppedByCtrlCSaysThePrinterAwaitsTheRestOf
     // 64 KiB of logo at 38400 baud: about 17 s on the line.
     StartPrinter({"--baud", "38400"});
     std::string logo = WriteBitmap(1024, 512, "large.bmp");
-    Started download = Spawn({"download", logo, "--logo", "8", "--port", "COM7"});
+    StartedProgram download = Spawn({"download", logo, "--logo", "8", "--port", "COM7"});
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    ::kill(download.child, SIGINT);
-    RunResult stopped = Finish(download);
+    ::kill(download.Pid(), SIGINT);
+    RunResult stopped = download.Finish();
     EXPECT_EQ(stopped.status, 1);
     EXPECT_NE(stopped.err.find("the printer is still expecting the rest of it"), std::string::npos) << stopped.err;
     EXPECT_NE(stopped.err.find("Switch the printer off and on"), std::string::npos) << stopped.err;
@@ -479,7 +368,7 @@ TEST_F(PrinterCommandsTest, LibraryDiagnosticsOnlyWithVerboseNamingTheSystemErro
     // whose writes then fail with EIO. The port map has a bad line too.
     auto startHangingPrinter = [&] {
         StartPrinter({"--hangup-define", "100"});
-        std::string map = "COM7=" + printer->Path() + "\nnot a mapping\n";
+        std::string map = "COM7=" + printer->Address() + "\nnot a mapping\n";
         WriteFileBytes(dir / "ports", Bytes(map.begin(), map.end()));
     };
     const std::vector<std::string> download{"download", big, "--logo", "4", "--port", "COM7", "--read-timeout", "1000"};
@@ -567,11 +456,11 @@ TEST_F(PrinterCommandsTest, ASecondProgramIsRefusedThePortInUse)
     std::string logo = WriteBitmap();
     std::string big = (dir / "big.bmp").string();
     ASSERT_EQ(Run({"convert", logo, big, "--type", "BITMAP", "--width", "1024", "--height", "512"}).status, 0);
-    Started first = Spawn({"download", big, "--logo", "4", "--port", "COM7", "--write-timeout", "8000"});
+    StartedProgram first = Spawn({"download", big, "--logo", "4", "--port", "COM7", "--write-timeout", "8000"});
     auto deadline = Clock::now() + std::chrono::seconds(20);
-    while (!NodeLocked(printer->Path()) && Clock::now() < deadline)
+    while (!NodeLocked(printer->Address()) && Clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_TRUE(NodeLocked(printer->Path()));
+    ASSERT_TRUE(NodeLocked(printer->Address()));
 
     auto started = Clock::now();
     RunResult second = Run({"memory", "--port", "COM7", "--printer-version", "1"});
@@ -580,10 +469,10 @@ TEST_F(PrinterCommandsTest, ASecondProgramIsRefusedThePortInUse)
     EXPECT_EQ(second.out, "");
     EXPECT_LT(Clock::now() - started, std::chrono::seconds(5));  // refused at once, not after a time-out
 
-    RunResult firstResult = Finish(first);
+    RunResult firstResult = first.Finish();
     EXPECT_EQ(firstResult.status, 1);
     // Free again once the first has ended.
-    EXPECT_FALSE(NodeLocked(printer->Path()));
+    EXPECT_FALSE(NodeLocked(printer->Address()));
 }
 
 }  // namespace
