@@ -84,9 +84,35 @@ struct LookupResult {
     bool timedOut = false;
 };
 
+// ThreadSanitizer cannot follow the C library's own look-up thread (it is
+// not created through the interposed pthread_create, and the sanitizer's
+// allocator then crashes in it): its builds look names up the blocking way.
+#if defined(__SANITIZE_THREAD__)
+#define MARQUEN_BLOCKING_NAME_LOOKUP 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define MARQUEN_BLOCKING_NAME_LOOKUP 1
+#endif
+#endif
+
 LookupResult LookUpBefore(const std::string& host, const std::string& service, const addrinfo& hints,
                           Clock::time_point deadline) {
     LookupResult result;
+    // A numeric address needs no name service, and no thread.
+    addrinfo numeric = hints;
+    numeric.ai_flags |= AI_NUMERICHOST;
+    result.status = ::getaddrinfo(host.c_str(), service.c_str(), &numeric, &result.found);
+    if (result.status != EAI_NONAME) {
+        result.cause = result.status == EAI_SYSTEM ? errno : 0;
+        return result;
+    }
+    result = LookupResult();
+#ifdef MARQUEN_BLOCKING_NAME_LOOKUP
+    (void)deadline;
+    result.status = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &result.found);
+    result.cause = result.status == EAI_SYSTEM ? errno : 0;
+    return result;
+#else
     auto lookup = std::make_unique<NameLookup>();
     lookup->host = host;
     lookup->service = service;
@@ -136,6 +162,7 @@ LookupResult LookUpBefore(const std::string& host, const std::string& service, c
     if (status != 0 && lookup->request.ar_result != nullptr)
         ::freeaddrinfo(lookup->request.ar_result);
     return result;
+#endif
 }
 
 }  // namespace
