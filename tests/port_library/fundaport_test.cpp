@@ -363,9 +363,9 @@ int OpenAsUnprivileged(const std::string& path) {
         int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         _exit(fd >= 0 ? 0 : errno);
     }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (child < 0)
+        return -1;
+    return testing_support::WaitForChild(child, std::chrono::seconds(30));
 }
 
 TEST_F(FundaportTest, APortIsHeldByOneOpenerAtATime) {
