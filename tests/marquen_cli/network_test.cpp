@@ -1,12 +1,11 @@
 // Network printers end to end: marquen-cli through the real communication
 // server and port library to vprinter programs answering on TCP ports of the
 // loopback address, one printer and many at once.
-#include "picture_loader.h"
+#include "printer_fixture.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -53,13 +52,7 @@ protected:
     {
         std::filesystem::create_directories(dir / "config");
         ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-        std::filesystem::path module = BinaryDir() / "libquorlink.so";
-        void* handle = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(handle, nullptr) << ::dlerror();
-        auto reg = reinterpret_cast<int32_t (*)()>(::dlsym(handle, "DllRegisterServer"));
-        ASSERT_NE(reg, nullptr);
-        ASSERT_EQ(reg(), 0);
-        ::dlclose(handle);
+        cli_printer_fixture::RegisterServer();
     }
 
     RunResult Run(const std::vector<std::string>& args)
@@ -70,37 +63,14 @@ protected:
     /// A bitmap of width x 40 dots with a pattern.
     std::string WriteBitmap(uint32_t width = 64, uint32_t height = 40)
     {
-        const uint32_t rowBytes = (width + 31) / 32 * 4;
-        Bytes file(62 + rowBytes * height, 0);
-        auto put = [&](size_t at, uint32_t value, int size) {
-            for (int i = 0; i < size; ++i)
-                file[at + i] = static_cast<uint8_t>(value >> (8 * i));
-        };
-        file[0] = 'B';
-        file[1] = 'M';
-        put(2, static_cast<uint32_t>(file.size()), 4);
-        put(10, 62, 4);
-        put(14, 40, 4);
-        put(18, width, 4);
-        put(22, height, 4);
-        put(26, 1, 2);
-        put(28, 1, 2);
-        put(34, rowBytes * height, 4);
-        put(54, 0x00FFFFFF, 4);
-        for (size_t i = 62; i < file.size(); ++i)
-            file[i] = static_cast<uint8_t>((i * 37) ^ (i >> 3));
         std::string path = (dir / "logo.bmp").string();
-        WriteFileBytes(path, file);
+        cli_printer_fixture::WritePatternBitmap(path, width, height);
         return path;
     }
 
     static Bytes Bits(const std::string& path)
     {
-        LoadedPicture loaded = LoadPictureFile(path);
-        EXPECT_EQ(loaded.outcome, LoadOutcome::Loaded) << loaded.error;
-        if (!loaded.picture)
-            return {};
-        return Bytes(loaded.picture->Bits().begin(), loaded.picture->Bits().end());
+        return cli_printer_fixture::PictureBits(path);
     }
 
     static std::vector<std::string> Lines(const std::string& text)
