@@ -40,13 +40,15 @@ mapfile -t owned < <(dpkg -L marquen)
 step "the layout: programs in /usr/bin, their libraries found through the run path"
 for program in marquen marquen-cli vprinter; do
   [ -x /usr/bin/$program ] || fail "/usr/bin/$program is missing"
-  if ldd /usr/bin/$program | grep -q "not found"; then
+  # (grep reads all of it: with -q an early match would cut the pipe and
+  # pipefail would hide the match.)
+  if ldd /usr/bin/$program | grep "not found" >/dev/null; then
     fail "$program misses libraries: $(ldd /usr/bin/$program | grep 'not found' | tr -s ' \t' ' ')"
   fi
   runpath=$(readelf -d /usr/bin/$program | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
   [ "$runpath" = '$ORIGIN/../lib/x86_64-linux-gnu/marquen' ] || fail "$program's run path is '$runpath'"
 done
-if ldconfig -p | grep -q "libquorlink\|libmarquen"; then fail "a library of ours is on the system's library path"; fi
+if ldconfig -p | grep "libquorlink\|libmarquen" >/dev/null; then fail "a library of ours is on the system's library path"; fi
 private=/usr/lib/x86_64-linux-gnu/marquen
 [ -f "$private/user manual.pdf" ] || fail "the Help command's manual is not in $private"
 [ -f "$private/USB Driver/vantrex.inf" ] || fail "the driver information file is not in $private"
@@ -97,13 +99,25 @@ as_user '
   xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" bash -euo pipefail -c "
     marquen logo.bmp > marquen.log 2>&1 &
     program=\$!
-    window=\$(timeout 30 xdotool search --sync --onlyvisible --name \"Marquen\" | head -1 || true)
-    if [ -z \"\$window\" ]; then kill \$program 2>/dev/null; cat marquen.log >&2; exit 1; fi
-    echo \"window: \$(xdotool getwindowname \$window)\"
-    # The window carries the installed icon (found beside /usr/bin).
-    if ! xprop -id \$window _NET_WM_ICON | grep -q \"_NET_WM_ICON(CARDINAL) = \"; then
-      echo \"the window has no icon\" >&2; kill \$program; exit 1
+    # The main window of this process (the wait dialog is a process of its
+    # own), with the installed icon (found beside /usr/bin).
+    window=
+    for _ in \$(seq 60); do
+      for candidate in \$(xdotool search --all --onlyvisible --pid \$program --name Marquen 2>/dev/null); do
+        # A few bytes of it: a pipe to grep would cut the long answer short,
+        # and pipefail would count that as no icon.
+        icon=\$(xprop -len 16 -id \$candidate _NET_WM_ICON 2>/dev/null || true)
+        case \"\$icon\" in *\"_NET_WM_ICON(CARDINAL) = \"*) window=\$candidate ;; esac
+      done
+      [ -n \"\$window\" ] && break
+      sleep 0.5
+    done
+    if [ -z \"\$window\" ]; then
+      echo \"no window of marquen with an icon\" >&2
+      xdotool search --onlyvisible --name . getwindowname %@ >&2 || true
+      kill \$program 2>/dev/null; cat marquen.log >&2; exit 1
     fi
+    echo \"window: \$(xdotool getwindowname \$window)\"
     sleep 1
     import -window root installed-marquen.png || echo \"no screenshot\" >&2
     kill \$program
