@@ -310,15 +310,23 @@ void CMarquenView::AdvancePage(bool bForward)
         page->SetFocus();
 }
 
-void CMarquenView::OnBackgroundColor()
+std::optional<wxColour> CMarquenView::RunColourDialog(wxWindow* parent, const wxColour& current)
 {
     wxColourData data;
     data.SetChooseFull(true);
-    data.SetColour(ColourFromSetting(m_app.m_crBackground));
-    wxColourDialog dialog(this, &data);
+    data.SetColour(current);
+    wxColourDialog dialog(parent, &data);
     if (dialog.ShowModal() != wxID_OK)
+        return std::nullopt;
+    return dialog.GetColourData().GetColour();
+}
+
+void CMarquenView::OnBackgroundColor()
+{
+    std::optional<wxColour> chosen = m_colourChooser(this, ColourFromSetting(m_app.m_crBackground));
+    if (!chosen)
         return;
-    m_app.m_crBackground = SettingFromColour(dialog.GetColourData().GetColour());
+    m_app.m_crBackground = SettingFromColour(*chosen);
     SetBackgroundColour(ColourFromSetting(m_app.m_crBackground));
     Refresh();
     m_pPictureArea->Refresh();

@@ -9,9 +9,12 @@
 #include "pages/view_pages.h"
 #include "view_logic.h"
 
+#include <wx/colour.h>
 #include <wx/panel.h>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 class CMarquenApp;
 class CMainFrame;
@@ -41,6 +44,12 @@ public:
     /// The "Background color" command: the colour chooser, stored in the
     /// setting on OK.
     void OnBackgroundColor();
+    /// The toolkit's colour dialog over parent, opened on current with the
+    /// custom colours shown: the colour chosen, nothing for Cancel.
+    static std::optional<wxColour> RunColourDialog(wxWindow* parent, const wxColour& current);
+    /// The colour chooser OnBackgroundColor runs: RunColourDialog, or a
+    /// stand-in set by a test that drives the view.
+    std::function<std::optional<wxColour>(wxWindow*, const wxColour&)> m_colourChooser = RunColourDialog;
     /// One wheel turn of delta over the picture.
     void OnWheel(int delta);
     /// A scroll of one bar (bVertical) by code.

@@ -25,11 +25,13 @@
 #include <wx/evtloop.h>
 #include <wx/fileconf.h>
 #include <wx/iconbndl.h>
+#include <wx/image.h>
 #include <wx/menu.h>
 #include <wx/notebook.h>
 #include <wx/scrolbar.h>
 #include <wx/statusbr.h>
 #include <wx/textctrl.h>
+#include <wx/timer.h>
 #include <wx/uiaction.h>
 #include <wx/wfstream.h>
 
@@ -39,6 +41,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sys/wait.h>
 #include <thread>
 
@@ -81,6 +84,22 @@ void Screenshot(const std::string& name)
     fs::create_directories(folder);
     std::string command = "import -window root '" + (fs::path(folder) / name).string() + "' 2>/dev/null";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+// The colour of the screen at point (screen coordinates), read from a
+// capture of the virtual X server's root window: what the user sees.
+std::optional<wxColour> ScreenColourAt(const wxPoint& point, const fs::path& capture)
+{
+    std::string command = "import -window root '" + capture.string() + "' 2>/dev/null";
+    if (std::system(command.c_str()) != 0)
+        return std::nullopt;
+    if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr)
+        wxImage::AddHandler(new wxPNGHandler);
+    wxImage image;
+    if (!image.LoadFile(wxString(capture.string()), wxBITMAP_TYPE_PNG) || point.x < 0 || point.y < 0 ||
+        point.x >= image.GetWidth() || point.y >= image.GetHeight())
+        return std::nullopt;
+    return wxColour(image.GetRed(point.x, point.y), image.GetGreen(point.x, point.y), image.GetBlue(point.x, point.y));
 }
 
 struct Shared {
@@ -457,6 +476,86 @@ TEST_F(FrameGuiTest, QuittingSavesTheSettingsAndTheRecentFiles)
         EXPECT_TRUE(profile.Exists(wxString("/Settings/") + key)) << key;
     EXPECT_EQ(profile.ReadLong("/Settings/Backgound color", 0), 0x00FF00);
     EXPECT_EQ(profile.Read("/Recent File List/file1", ""), wxString(sample));
+}
+
+TEST_F(FrameGuiTest, BackgroundColorFromTheContextMenuRepaintsAndIsSavedOnQuit)
+{
+    Start({sample});
+    app->m_crBackground = 0xC0C0C0;
+    view->Refresh();
+    view->PictureArea()->Refresh();
+    Spin(100);
+    std::vector<wxColour> asked;
+    std::optional<wxColour> answer = wxColour(0x12, 0x34, 0x56);
+    view->m_colourChooser = [&](wxWindow* parent, const wxColour& current) -> std::optional<wxColour> {
+        EXPECT_EQ(parent, static_cast<wxWindow*>(view));
+        asked.push_back(current);
+        return answer;
+    };
+    // The picture area's context menu, opened with the pointer; its one entry
+    // is chosen from the keyboard.
+    std::vector<wxString> entries;
+    view->Bind(wxEVT_MENU_OPEN, [&](wxMenuEvent& event) {
+        if (wxMenu* menu = event.GetMenu()) {
+            entries.clear();
+            for (wxMenuItem* item : menu->GetMenuItems())
+                entries.push_back(item->GetItemLabelText());
+        }
+        event.Skip();
+    });
+    wxUIActionSimulator input;
+    wxTimer choose;
+    choose.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+        if (entries.empty())
+            return;
+        choose.Stop();
+        input.Char(WXK_DOWN);
+        input.Char(WXK_RETURN);
+    });
+    // A stop for a menu that never takes the keys: the test fails, not hangs.
+    wxTimer giveUp;
+    giveUp.Bind(wxEVT_TIMER, [&](wxTimerEvent&) { input.Char(WXK_ESCAPE); });
+    input.MouseMove(view->PictureArea()->GetScreenRect().GetPosition() + wxPoint(8, 8));
+    Spin(50);
+    choose.Start(50);
+    giveUp.StartOnce(5000);
+    input.MouseClick(wxMOUSE_BTN_RIGHT);
+    ASSERT_TRUE(SpinUntil([&] { return !asked.empty(); }, 6000)) << "the menu's entry ran no chooser";
+    choose.Stop();
+    giveUp.Stop();
+    EXPECT_EQ(entries, std::vector<wxString>{"Background color"});
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0], wxColour(0xC0, 0xC0, 0xC0));
+    // The settings keep red in the low byte.
+    EXPECT_EQ(app->m_crBackground, 0x563412u);
+    EXPECT_EQ(view->GetBackgroundColour(), wxColour(0x12, 0x34, 0x56));
+    // The picture starts 20 pixels in: the corner is background, repainted.
+    const wxPoint margin = view->PictureArea()->GetScreenRect().GetPosition() + wxPoint(4, 4);
+    const fs::path capture = folder / "background.png";
+    std::optional<wxColour> shown;
+    EXPECT_TRUE(SpinUntil([&] {
+        shown = ScreenColourAt(margin, capture);
+        return shown == wxColour(0x12, 0x34, 0x56);
+    }, 5000)) << (shown ? shown->GetAsString(wxC2S_HTML_SYNTAX) : wxString("no capture"));
+    Screenshot("view-background-color.png");
+
+    // Cancelled: nothing changes.
+    answer = std::nullopt;
+    view->OnBackgroundColor();
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[1], wxColour(0x12, 0x34, 0x56));
+    EXPECT_EQ(app->m_crBackground, 0x563412u);
+    EXPECT_EQ(view->GetBackgroundColour(), wxColour(0x12, 0x34, 0x56));
+
+    // Kept in the profile at the end of the run.
+    frame->RunCommand(ID_APP_EXIT);
+    ASSERT_TRUE(SpinUntil([&] { return app->GetFrame() == nullptr; }, 3000));
+    app->ExitInstance();
+    app.reset();
+    wxFileInputStream stream(wxString((folder / "Marquen.conf").string()));
+    ASSERT_TRUE(stream.IsOk());
+    wxFileConfig profile(stream);
+    EXPECT_EQ(profile.ReadLong("/Settings/Backgound color", 0), 0x563412);
 }
 
 TEST_F(FrameGuiTest, DroppedAndRecentFilesOpenLikeChosenOnes)
