@@ -194,7 +194,12 @@ bool CDownloadPage::SelectLogo()
 void CDownloadPage::OnDownload()
 {
     Guarded([&] {
-        if (m_controls.GetControlText(IDC_DOWNLOAD) == m_strAbort) {
+        // The button reads "Abort" only from the first progress above 0 %; a
+        // press before that (a large logo on a slow line, a press queued
+        // behind a message box) finds the transfer's array still held. Another
+        // Select logo and stream would go out in the middle of this stream:
+        // it is the same Abort.
+        if (m_controls.GetControlText(IDC_DOWNLOAD) == m_strAbort || HasTransferArray()) {
             AbortDownload();
             return;
         }

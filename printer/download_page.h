@@ -46,7 +46,9 @@ public:
     /// (no entry selected), checks "x1H x1W", shows the Upload button only
     /// for a printer with "Version" nonzero.
     void OnInitDialog();
-    void OnDownload();  ///< button 1053
+    /// Button 1053: starts a download, or, while one runs (its caption
+    /// "Abort", or its array still held before the first progress), aborts it.
+    void OnDownload();
     void OnUpload();    ///< button 1051
     void OnErase();     ///< button 1044
     void OnPrint();     ///< button 1045

@@ -179,6 +179,33 @@ TEST_F(DownloadPageTest, ProgressMovesThePageBetweenIdleAndDownloading)
     EXPECT_FALSE(page.HasTransferArray());
 }
 
+TEST_F(DownloadPageTest, APressBeforeTheFirstProgressAbortsAndStartsNoSecondTransfer)
+{
+    // No progress yet, then a first one of 0 % (a large logo's first packets):
+    // the button still reads "Download", but the transfer runs.
+    for (bool zeroFirst : {false, true}) {
+        SCOPED_TRACE(zeroFirst);
+        StartDownloadOfBlackSquare(3);
+        if (zeroFirst)
+            comm.RaiseProgress(0);
+        ASSERT_EQ(controls.texts[IDC_DOWNLOAD], "Download");
+        comm.ClearRecords();
+        messages.shown.clear();
+        page.OnDownload();
+        EXPECT_EQ(comm.calls, std::vector<std::string>{"AbortTransfert"});
+        EXPECT_TRUE(comm.writes.empty());
+        EXPECT_FALSE(page.HasTransferArray());
+        EXPECT_EQ(messages.Texts(), std::vector<std::string>{strings::kPrinterAwaitsLogoRest});
+        // Idle again: the next press downloads.
+        comm.ClearRecords();
+        messages.shown.clear();
+        page.OnDownload();
+        EXPECT_EQ(comm.writes.size(), 2u);
+        EXPECT_TRUE(page.HasTransferArray());
+        page.AbortDownload();
+    }
+}
+
 TEST_F(DownloadPageTest, AbortAndCommunicationFailureEndTheDownload)
 {
     StartDownloadOfBlackSquare(2);

@@ -124,6 +124,25 @@ private:
     std::optional<std::string> m_old;
 };
 
+/// The recording box, open for a while as a modal box is: whileUp runs inside
+/// ShowMessage (once), with the event loop turned by the test as the box's own
+/// loop would turn it.
+class ModalMessageBox : public testing_support::RecordingMessageBox {
+public:
+    MessageAnswer ShowMessage(const std::string& text, MessageButtons buttons, MessageIcon icon) override
+    {
+        MessageAnswer answer = RecordingMessageBox::ShowMessage(text, buttons, icon);
+        if (whileUp) {
+            std::function<void()> run = std::move(whileUp);
+            whileUp = nullptr;
+            run();
+        }
+        return answer;
+    }
+
+    std::function<void()> whileUp;
+};
+
 /// The application object with the pages as its view: the document's updates
 /// go through the real "Picture Info" page. A fake Communication object when
 /// one is given, else the real server created by class id.
@@ -325,7 +344,7 @@ protected:
     ScopedEnvironment config;
     ScopedEnvironment portMap;
     vprinter::VirtualPrinter printer;
-    testing_support::RecordingMessageBox messages;
+    ModalMessageBox messages;
     comm_testing::FakeCommunication comm;
     std::unique_ptr<PagesApp> app;
     wxFrame* frame = nullptr;
@@ -901,6 +920,103 @@ TEST_F(PagesTest, AbortFromTheViewStopsARunningDownload)
     EXPECT_EQ(printer.Snapshot().DefineCount(8), 0u);
     // The user is told the printer still waits for the rest of the logo.
     EXPECT_EQ(messages.Texts(), std::vector<std::string>{printer_strings::kPrinterAwaitsLogoRest});
+}
+
+TEST_F(PagesTest, ADownloadPressedUnderAMessageBoxStartsNoSecondTransfer)
+{
+    Start(true);
+    printer.SetPacing(38400, false);
+    OpenPicture(576, 240);  // a stream of 17 284 bytes: about 4.5 s of line
+    notebook->SetSelection(kDownloadPageIndex);
+    RunFor(100ms);
+    Find<wxChoice>(1, IDC_LOGO_NUMBER)->SetSelection(6);
+    auto* download = Find<wxButton>(1, IDC_DOWNLOAD);
+    auto* offsetX = Find<wxTextCtrl>(0, IDC_OFFSET_X);
+    const size_t streamBytes = 4u + 72 * 30 * 8;
+    auto press = [&] {
+        wxCommandEvent click(wxEVT_BUTTON, IDC_DOWNLOAD);
+        click.SetEventObject(download);
+        download->GetEventHandler()->ProcessEvent(click);
+    };
+    printer.WithModel([](vprinter::PrinterModel& model) { model.ClearHistory(); });
+    const uint64_t before = printer.Counters().bytesReceived;
+
+    // Download, and at once, before the first progress has come back, a box
+    // from another field of the window; while it is up, Download again.
+    press();
+    std::string captionUnderTheBox;
+    messages.whileUp = [&] {
+        captionUnderTheBox = std::string(download->GetLabel().utf8_str());
+        press();
+        RunFor(500ms);  // the box's loop: the object's messages keep coming
+    };
+    offsetX->SetValue("abc");
+    ASSERT_FALSE(messages.shown.empty());
+    EXPECT_EQ(messages.shown[0].text, picture_info_strings::kIntegerPrompt);
+    EXPECT_EQ(captionUnderTheBox, "Download");
+    // The page comes back to idle, and the printer has been sent one Select
+    // logo and at most one logo's bytes.
+    ASSERT_TRUE(RunUntil([&] { return !pages->IsTransferBusy(); }, 30s));
+    // What the line still held reaches the paced printer: until nothing more
+    // comes for half a second.
+    uint64_t last = printer.Counters().bytesReceived;
+    auto quietSince = std::chrono::steady_clock::now();
+    ASSERT_TRUE(RunUntil([&] {
+        const uint64_t now = printer.Counters().bytesReceived;
+        if (now != last) {
+            last = now;
+            quietSince = std::chrono::steady_clock::now();
+        }
+        return std::chrono::steady_clock::now() - quietSince > 500ms;
+    }, 30s));
+    EXPECT_LE(printer.Counters().bytesReceived - before, 3 + streamBytes + 3 /* Logo status */ + 3 /* free memory */);
+    vprinter::PrinterModel model = printer.Snapshot();
+    EXPECT_EQ(model.CommandCount(vprinter::Command::SelectLogo), 1u);
+    EXPECT_LE(model.CommandCount(vprinter::Command::DefineLogo), 1u);
+    EXPECT_EQ(model.UnknownByteCount(), 0u);
+    // The second press was the first transfer's Abort, said as such.
+    EXPECT_EQ(messages.Texts(),
+              (std::vector<std::string>{picture_info_strings::kIntegerPrompt, strings::kPrinterAwaitsLogoRest}));
+    EXPECT_EQ(download->GetLabel(), "Download");
+}
+
+// A box that comes up while the download runs: the download goes on under it
+// and ends as usual.
+TEST_F(PagesTest, ADownloadGoesOnUnderAMessageBoxAndEndsAsUsual)
+{
+    Start(true);
+    printer.SetPacing(38400, false);
+    OpenPicture(576, 240);
+    notebook->SetSelection(kDownloadPageIndex);
+    RunFor(100ms);
+    Find<wxChoice>(1, IDC_LOGO_NUMBER)->SetSelection(6);
+    auto* download = Find<wxButton>(1, IDC_DOWNLOAD);
+    auto* progress = Find<wxGauge>(1, IDC_PROGRESS);
+    auto* offsetX = Find<wxTextCtrl>(0, IDC_OFFSET_X);
+    const size_t streamBytes = 4u + 72 * 30 * 8;
+    auto press = [&] {
+        wxCommandEvent click(wxEVT_BUTTON, IDC_DOWNLOAD);
+        click.SetEventObject(download);
+        download->GetEventHandler()->ProcessEvent(click);
+    };
+    printer.WithModel([](vprinter::PrinterModel& m) { m.ClearHistory(); });
+    messages.shown.clear();
+    press();
+    ASSERT_TRUE(RunUntil([&] { return progress->GetValue() > 0 && download->GetLabel() == "Abort"; }));
+    bool endedUnderTheBox = false;
+    messages.whileUp = [&] {
+        endedUnderTheBox =
+            RunUntil([&] { return progress->GetValue() == 100 && download->GetLabel() == "Download"; }, 30s);
+    };
+    offsetX->SetValue("xyz");
+    EXPECT_TRUE(endedUnderTheBox);
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{picture_info_strings::kIntegerPrompt});
+    EXPECT_FALSE(pages->IsTransferBusy());
+    vprinter::PrinterModel model = printer.Snapshot();
+    EXPECT_EQ(model.DefineCount(6), 1u);
+    ASSERT_TRUE(model.Slot(6).stored);
+    EXPECT_EQ(model.Slot(6).stream.size(), streamBytes);
+    EXPECT_EQ(model.CommandCount(vprinter::Command::SelectLogo), 1u);
 }
 
 TEST_F(PagesTest, SetupChangesTheLogoAreaThroughTheDialog)
