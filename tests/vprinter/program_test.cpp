@@ -194,6 +194,29 @@ TEST(VprinterProgram, HelpAndBadOptions)
     }
 }
 
+TEST(VprinterProgram, TheUsbPrinterRefusesTheLineOptions)
+{
+    {
+        Program help({"--usb", "--help"});
+        if (!ExitedWith(help.WaitForExit(), 0))
+            GTEST_SKIP() << "vprinter is built without --usb";
+        help.DrainStdout();
+    }
+    // Refused before any testbed is set up or the command runs.
+    for (std::vector<std::string> line : {std::vector<std::string>{"--baud", "9600"}, {"--pace"},
+                                          {"--stall", "100"}, {"--ignore-stdin"}, {"--tcp", "0"}}) {
+        std::vector<std::string> args{"--usb"};
+        args.insert(args.end(), line.begin(), line.end());
+        args.insert(args.end(), {"--", "/bin/true"});
+        Program program(args);
+        EXPECT_TRUE(ExitedWith(program.WaitForExit(), 2)) << line[0];
+        const std::string err = program.DrainStderr();
+        EXPECT_NE(err.find(line[0] + " is an option of the printer on a pseudo-terminal"), std::string::npos)
+            << err;
+        EXPECT_EQ(program.DrainStdout(), "") << line[0];
+    }
+}
+
 TEST(VprinterProgram, FaultAndPrinterOptionsApply)
 {
     Program program({"--printer-version", "0", "--drop", "status", "--logo-area=64", "--ignore-stdin"});

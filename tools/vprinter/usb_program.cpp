@@ -87,7 +87,18 @@ std::string UsbProgramUsage() {
            "--drop, --corrupt-checksum, --hangup-define, --hangup-upload) and --verbose.\n"
            "A hang-up fault leaves the printer ignoring every later byte. The line and\n"
            "stream options (--baud, --pace, --tcp, --stall, --stall-after, --garbage,\n"
-           "--seed, --ignore-stdin) are accepted but have no effect here.\n";
+           "--seed, --ignore-stdin) are refused: they have no meaning here.\n";
+}
+
+// The line and stream options of the printer on a pseudo-terminal, which
+// mean nothing on the virtual USB bus (its pipes neither pace nor stall).
+bool IsSerialLineOption(const std::string& name) {
+    for (const char* line : {"--baud", "--pace", "--tcp", "--stall", "--stall-after", "--garbage", "--seed",
+                             "--ignore-stdin"}) {
+        if (name == line || name.starts_with(std::string(line) + "="))
+            return true;
+    }
+    return false;
 }
 
 bool ParseUsbProgramOptions(const std::vector<std::string>& arguments, UsbProgramOptions& options,
@@ -138,6 +149,11 @@ bool ParseUsbProgramOptions(const std::vector<std::string>& arguments, UsbProgra
                 return false;
             }
             (name == "--usb-unplug-after" ? options.unplugAfter : options.replugAfter) = ms;
+        } else if (IsSerialLineOption(name)) {
+            // Accepted and dropped, they would let a test believe it paced
+            // or stalled a printer that never does either.
+            error = name + " is an option of the printer on a pseudo-terminal; the USB printer has no use for it";
+            return false;
         } else {
             printerArguments.push_back(name);
         }
