@@ -60,24 +60,6 @@ std::string SaveAsSuggestion(const std::string& inputPath, PictureType type)
     return suggestion.string();
 }
 
-namespace {
-
-// The file's bytes when it is a picture to import; nothing when it is one of
-// the five formats or cannot be read (the usual open then says why).
-std::optional<std::vector<uint8_t>> ImportableBytes(const std::string& path)
-{
-    std::unique_ptr<PictureFile> file = CreatePictureFile(BITMAP, path);
-    std::string error;
-    if (file->Open(FileAccess::GenericRead, FileDisposition::OpenExisting, error) != PR_OK)
-        return std::nullopt;
-    std::span<const uint8_t> raw = file->RawData();
-    if (!DetectImageFormat(raw))
-        return std::nullopt;
-    return std::vector<uint8_t>(raw.begin(), raw.end());
-}
-
-}  // namespace
-
 CMarquenDoc::CMarquenDoc(IMessageBox& messageBox, IStatusLine& statusLine)
     : m_messageBox(messageBox), m_statusLine(statusLine)
 {
@@ -110,7 +92,7 @@ bool CMarquenDoc::PrepareOpen(const std::string& path)
 {
     m_pendingImport.reset();
     m_bOpenCancelled = false;
-    std::optional<std::vector<uint8_t>> bytes = ImportableBytes(path);
+    std::optional<std::vector<uint8_t>> bytes = ImportableFileBytes(path);
     if (!bytes)
         return true;
     return PrepareImport(path, std::move(*bytes));
@@ -170,7 +152,7 @@ bool CMarquenDoc::OnOpenDocument(const std::string& path)
     if (!m_pendingImport || m_pendingImport->path != path) {
         m_pendingImport.reset();
         m_bOpenCancelled = false;
-        if (std::optional<std::vector<uint8_t>> bytes = ImportableBytes(path)) {
+        if (std::optional<std::vector<uint8_t>> bytes = ImportableFileBytes(path)) {
             if (!PrepareImport(path, std::move(*bytes)))
                 return false;
         }

@@ -1,5 +1,9 @@
 #include "image_import.h"
 
+#include "picture_loader.h"
+
+#include <memory>
+
 bool ImportPicture(std::span<const uint8_t> bytes, const ImportOptions& options, ImportedPicture& picture,
                    std::string& error)
 {
@@ -25,4 +29,17 @@ std::vector<uint8_t> GreyToBits(GreyPicture grey, const DitherSettings& settings
 {
     AdjustTone(grey, settings);
     return DitherToBits(grey, settings);
+}
+
+std::optional<std::vector<uint8_t>> ImportableFileBytes(const std::string& path)
+{
+    // Read as the picture files are: the same checks on what is opened.
+    std::unique_ptr<PictureFile> file = CreatePictureFile(BITMAP, path);
+    std::string error;
+    if (file->Open(FileAccess::GenericRead, FileDisposition::OpenExisting, error) != PR_OK)
+        return std::nullopt;
+    std::span<const uint8_t> raw = file->RawData();
+    if (!DetectImageFormat(raw))
+        return std::nullopt;
+    return std::vector<uint8_t>(raw.begin(), raw.end());
 }

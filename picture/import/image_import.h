@@ -5,6 +5,7 @@
 #include "image_reader.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -34,3 +35,8 @@ bool ImportPicture(std::span<const uint8_t> bytes, const ImportOptions& options,
 /// Grey levels to dots: tone adjustments then dithering, as ImportPicture does
 /// after decoding. The preview of an import dialog calls it on every change.
 std::vector<uint8_t> GreyToBits(GreyPicture grey, const DitherSettings& settings);
+
+/// The bytes of the file at path when it is a picture to import (a
+/// DetectImageFormat format); nothing when it is a one-bit bitmap or a
+/// printer format, or cannot be read (the usual open then says why).
+std::optional<std::vector<uint8_t>> ImportableFileBytes(const std::string& path);

@@ -38,25 +38,11 @@ bool Loaded(const LoadedPicture& loaded, std::ostream& err)
     return false;
 }
 
-// The file's bytes when it is a picture to import (nullopt when it is one of
-// the five formats, or cannot be read: LoadPictureFile then says why).
-std::optional<std::vector<uint8_t>> ImportableBytes(const std::string& path)
-{
-    std::unique_ptr<PictureFile> file = CreatePictureFile(BITMAP, path);
-    std::string error;
-    if (file->Open(FileAccess::GenericRead, FileDisposition::OpenExisting, error) != PR_OK)
-        return std::nullopt;
-    std::span<const uint8_t> raw = file->RawData();
-    if (!DetectImageFormat(raw))
-        return std::nullopt;
-    return std::vector<uint8_t>(raw.begin(), raw.end());
-}
-
 constexpr std::array<std::string_view, 1> kInfoOperands{"FILE"};
 
 int RunInfo(const ParsedArguments& args, CommandStreams& streams)
 {
-    if (std::optional<std::vector<uint8_t>> bytes = ImportableBytes(args.Positionals()[0])) {
+    if (std::optional<std::vector<uint8_t>> bytes = ImportableFileBytes(args.Positionals()[0])) {
         // Decoded in full, so a damaged file is reported here too.
         ImportedPicture imported;
         std::string error;
@@ -167,7 +153,7 @@ int RunConvert(const ParsedArguments& args, CommandStreams& streams)
     const std::string& outputPath = args.Positionals()[1];
 
     InputPicture input;
-    if (std::optional<std::vector<uint8_t>> bytes = ImportableBytes(inputPath)) {
+    if (std::optional<std::vector<uint8_t>> bytes = ImportableFileBytes(inputPath)) {
         ImportedPicture imported;
         std::string error;
         if (!ImportPicture(*bytes, importOptions, imported, error)) {
