@@ -2,13 +2,12 @@
 // other threads reach an open window through the user-interface thread, with
 // their time and level; the About box leads to it; Copy fills the clipboard.
 #include "diagnostics_window.h"
+#include "gui_test_main.h"
 #include "small_dialogs.h"
 
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/clipbrd.h>
-#include <wx/evtloop.h>
-#include <wx/init.h>
 #include <wx/textctrl.h>
 
 #include <gtest/gtest.h>
@@ -122,22 +121,4 @@ TEST(DiagnosticsWindowTest, TheAboutBoxLeadsToIt)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    int wxArgc = 1;
-    char* wxArgv[] = {argv[0], nullptr};
-    wxApp::SetInstance(new wxApp);
-    if (!wxEntryStart(wxArgc, wxArgv)) {
-        std::fprintf(stderr, "no display: run under xvfb-run\n");
-        return 1;
-    }
-    int result = 1;
-    {
-        wxGUIEventLoop loop;
-        wxEventLoopActivator active(&loop);
-        result = RUN_ALL_TESTS();
-    }
-    wxEntryCleanup();
-    return result;
-}
+int main(int argc, char** argv) { return testing_support::RunGuiTestProgram(argc, argv); }

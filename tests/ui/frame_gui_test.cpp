@@ -7,6 +7,7 @@
 #include "command_ids.h"
 #include "command_table.h"
 #include "desktop_app.h"
+#include "gui_test_main.h"
 #include "main_frame.h"
 #include "marquen_view.h"
 #include "picture_info_page.h"
@@ -723,18 +724,8 @@ TEST(WaitDialogTest, HelperShowsTheDialogAndEndsWhenTold)
 
 int main(int argc, char** argv)
 {
-    ::testing::InitGoogleTest(&argc, argv);
-    int wxArgc = 1;
-    char* wxArgv[] = {argv[0], nullptr};
-    wxApp::SetInstance(new wxApp);
-    if (!wxEntryStart(wxArgc, wxArgv)) {
-        std::fprintf(stderr, "no display: run under xvfb-run\n");
-        return 1;
-    }
-    int result = 1;
-    {
-        wxGUIEventLoop loop;
-        wxEventLoopActivator active(&loop);
+    return testing_support::RunGuiTestProgram(argc, argv, [] {
+        int result = 1;
         Shared shared;
         g_shared = &shared;
         ::setenv("XDG_CONFIG_HOME", shared.dir.path().c_str(), 1);
@@ -751,7 +742,6 @@ int main(int argc, char** argv)
         shared.queue.Detach();
         shared.printer.Stop();
         g_shared = nullptr;
-    }
-    wxEntryCleanup();
-    return result;
+        return result;
+    });
 }

@@ -5,6 +5,7 @@
 // the dialog for the manual.
 #include "accessibility.h"
 #include "doc_test_util.h"
+#include "gui_test_main.h"
 #include "import_dialog.h"
 #include "test_module.h"  // the image library module, loaded from the build
 #include "test_support.h"
@@ -220,22 +221,4 @@ TEST(ImportProfileTest, TheLastChoicesComeBackFromTheProfileAndBadValuesGiveDefa
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    int wxArgc = 1;
-    char* wxArgv[] = {argv[0], nullptr};
-    wxApp::SetInstance(new wxApp);
-    if (!wxEntryStart(wxArgc, wxArgv)) {
-        std::fprintf(stderr, "no display: run under xvfb-run\n");
-        return 1;
-    }
-    int result = 1;
-    {
-        wxGUIEventLoop loop;
-        wxEventLoopActivator active(&loop);
-        result = RUN_ALL_TESTS();
-    }
-    wxEntryCleanup();
-    return result;
-}
+int main(int argc, char** argv) { return testing_support::RunGuiTestProgram(argc, argv); }
