@@ -86,6 +86,29 @@ struct ImageUnref {
 };
 using ImagePtr = std::unique_ptr<VipsImage, ImageUnref>;
 
+// The library's loaders all take the buffer, its length, the image and
+// options ending in a null.
+using BufferLoader = int (*)(void* data, size_t length, VipsImage** image, ...);
+
+BufferLoader LoaderFor(ImageFormat format)
+{
+    switch (format) {
+    case ImageFormat::Png:
+        return vips_pngload_buffer;
+    case ImageFormat::Jpeg:
+        return vips_jpegload_buffer;
+    case ImageFormat::Gif:
+        return vips_gifload_buffer;
+    case ImageFormat::WebP:
+        return vips_webpload_buffer;
+    case ImageFormat::Tiff:
+        return vips_tiffload_buffer;
+    case ImageFormat::Bmp:
+        break;
+    }
+    return vips_magickload_buffer;
+}
+
 // Opens the header only; the pixels are decoded when pulled. Each format goes
 // to its own loader, never to whichever one claims the bytes first. Warnings
 // of the decoder (a truncated file, a bad checksum) fail the pull.
@@ -97,33 +120,10 @@ ImagePtr OpenImage(std::span<const uint8_t> bytes, ImageFormat format, std::stri
     void* data = const_cast<uint8_t*>(bytes.data());
     const size_t length = bytes.size();
     VipsImage* image = nullptr;
-    int result = -1;
-    switch (format) {
-    case ImageFormat::Png:
-        result = vips_pngload_buffer(data, length, &image, "fail_on", VIPS_FAIL_ON_WARNING, "access",
-                                     VIPS_ACCESS_SEQUENTIAL, nullptr);
-        break;
-    case ImageFormat::Jpeg:
-        result = vips_jpegload_buffer(data, length, &image, "fail_on", VIPS_FAIL_ON_WARNING, "access",
-                                      VIPS_ACCESS_SEQUENTIAL, nullptr);
-        break;
-    case ImageFormat::Gif:
-        result = vips_gifload_buffer(data, length, &image, "fail_on", VIPS_FAIL_ON_WARNING, "access",
-                                     VIPS_ACCESS_SEQUENTIAL, nullptr);
-        break;
-    case ImageFormat::WebP:
-        result = vips_webpload_buffer(data, length, &image, "fail_on", VIPS_FAIL_ON_WARNING, "access",
-                                      VIPS_ACCESS_SEQUENTIAL, nullptr);
-        break;
-    case ImageFormat::Tiff:
-        result = vips_tiffload_buffer(data, length, &image, "fail_on", VIPS_FAIL_ON_WARNING, "access",
-                                      VIPS_ACCESS_SEQUENTIAL, nullptr);
-        break;
-    case ImageFormat::Bmp:
-        result = vips_magickload_buffer(data, length, &image, "fail_on", VIPS_FAIL_ON_WARNING, "access",
-                                        VIPS_ACCESS_SEQUENTIAL, nullptr);
-        break;
-    }
+    // Every decoder stops at its first warning (a truncated or damaged
+    // file is a failure, never half a picture) and reads in one pass.
+    const int result = LoaderFor(format)(data, length, &image, "fail_on", VIPS_FAIL_ON_WARNING, "access",
+                                         VIPS_ACCESS_SEQUENTIAL, nullptr);
     if (result == 0 && image != nullptr) {
         if (std::optional<std::string> warning = TakeWarning()) {
             g_object_unref(image);
